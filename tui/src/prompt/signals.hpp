@@ -1,0 +1,36 @@
+// signals.hpp: what must be undone when SIGINT, SIGTERM or SIGHUP ends the
+// process: the hidden cursor, a terminal left in raw mode, and files that
+// hold secrets. The handler undoes them with async-signal-safe calls only,
+// then lets the signal's default action end the process, so the exit status
+// is the one the signal gives.
+#pragma once
+
+#include <termios.h>
+
+#include <cstddef>
+#include <string_view>
+
+namespace signal_guard {
+
+/// Installs the handler for SIGINT, SIGTERM and SIGHUP. Idempotent.
+void install();
+
+/// Whether the kit's cursor is hidden right now (set by the prompt loop).
+void set_cursor_hidden(bool hidden);
+/// Terminal attributes to restore on `fd` while a key is read in raw mode;
+/// `saved` nullptr clears it.
+void set_raw_terminal(int fd, const termios* saved);
+
+/// Registers a file to unlink if a signal ends the process; returns a slot,
+/// or -1 when the path is too long or no slot is free.
+int register_file(std::string_view path);
+/// Forgets a registered file (its owner deleted it).
+void unregister_file(int slot);
+/// Unlinks every registered file now (for fatal exits that skip destructors).
+void unlink_registered_files();
+
+/// Ends the process at once with `message` on standard error and status 101
+/// after unlinking the registered files.
+[[noreturn]] void fatal(std::string_view message);
+
+}  // namespace signal_guard

@@ -1,0 +1,53 @@
+// term.hpp: the terminal handle on standard error through which the kit
+// writes every frame and reads every key.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+
+#include "prompt/error.hpp"
+#include "prompt/keys.hpp"
+
+struct TermSize {
+  unsigned short rows;
+  unsigned short cols;
+};
+
+class Term {
+ public:
+  /// The handle on standard error; keys come from standard input when it is
+  /// a terminal, else from /dev/tty opened for one key.
+  static Term stderr_term();
+  /// A handle on other descriptors (tests): output to `out_fd`, keys from
+  /// `in_fd` when it is a terminal, else from /dev/tty.
+  Term(int out_fd, int in_fd);
+
+  bool is_term() const { return is_term_; }
+
+  /// Writes all of `text`; the first failing write's error is returned.
+  Result<void> write_str(std::string_view text) const;
+  /// Erases the last `n` lines and leaves the cursor at the start of the first.
+  Result<void> clear_last_lines(std::size_t n) const;
+  Result<void> hide_cursor() const;
+  Result<void> show_cursor() const;
+
+  /// Blocks until one key is decoded. Not a terminal: Unknown at once. Ctrl-C
+  /// restores the terminal and raises SIGINT; should the process survive, an
+  /// Interrupted error "read interrupted".
+  Result<Key> read_key() const;
+  /// Reads `count` raw bytes from the key input (the tail of a modified arrow
+  /// key, ESC [ 1 ; m x), in raw mode like a key.
+  Result<std::string> read_bytes(std::size_t count) const;
+
+  /// Rows and columns of the output terminal, or nothing when unknown or zero.
+  std::optional<TermSize> size() const;
+
+ private:
+  int out_fd_;
+  int in_fd_;
+  bool is_term_;
+};
+
+/// Size of the terminal on standard error.
+std::optional<TermSize> terminal_size();

@@ -1,0 +1,23 @@
+// environment.hpp: the home directory, "~" expansion and the PATH lookup.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+/// HOME when set and not empty, else the password database's home for the
+/// current user id when not empty, else nothing.
+std::optional<std::string> home_dir();
+
+/// "~/rest" becomes home joined with rest (a rest starting with "/" replaces
+/// the home; an empty rest leaves the home with a trailing "/"); everything
+/// else, and any path when the home is unknown, is returned unchanged.
+std::string expand_tilde(std::string_view path);
+
+/// The first PATH entry holding `name` as a regular file (after links) that
+/// the current user may execute. A PATH entry whose first component is "~"
+/// has it replaced by the home directory. Nothing when PATH is unset.
+std::optional<std::string> find_on_path(std::string_view name);
+
+/// The environment variable as text, or nothing when unset or not UTF-8.
+std::optional<std::string> env_text(const char* name);

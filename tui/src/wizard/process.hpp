@@ -1,0 +1,60 @@
+// process.hpp: one child process, started by name through PATH.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "prompt/error.hpp"
+
+/// How a child's standard stream is connected.
+enum class Stdio { Inherit, Null, Pipe };
+
+struct SpawnOptions {
+  std::vector<std::string> argv;  ///< argv[0] is the program, looked up on PATH
+  std::optional<std::string> cwd;
+  std::vector<std::pair<std::string, std::string>> env;  ///< added or replaced
+  Stdio in = Stdio::Inherit;
+  Stdio out = Stdio::Inherit;
+  Stdio err = Stdio::Inherit;
+};
+
+/// How a child ended.
+struct ExitStatus {
+  bool exited = false;  ///< normal exit; else killed by `signal`
+  int code = 0;
+  int signal = 0;
+  bool success() const { return exited && code == 0; }
+};
+
+/// Owns a child's pid and the parent's ends of its pipes (close-on-exec).
+/// Destroying an unwaited child waits for it.
+class Child {
+ public:
+  /// Starts the child; an error carries the system's reason (a missing
+  /// program is the "No such file or directory" error).
+  static Result<Child> spawn(const SpawnOptions& options);
+
+  Child(Child&&) noexcept;
+  Child& operator=(Child&&) noexcept;
+  ~Child();
+
+  /// Read ends of piped stdout/stderr, or -1. take_* hands ownership over.
+  int take_stdout();
+  int take_stderr();
+
+  Result<ExitStatus> wait();
+  pid_t pid() const { return pid_; }
+
+ private:
+  Child() = default;
+  pid_t pid_ = -1;
+  int out_fd_ = -1;
+  int err_fd_ = -1;
+};
+
+/// Runs a child to its end and returns how it ended.
+Result<ExitStatus> run_to_end(const SpawnOptions& options);

@@ -1,0 +1,28 @@
+// ssh_hosts.hpp: the hosts of ~/.ssh/config that can be set up.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+/// One Host block while the file is read; empty fields were not given.
+struct PartialHost {
+  std::string name, hostname, user, identity_file;
+};
+
+/// One deployable target. `identity_file` is kept as written (may start with "~").
+struct SshHost {
+  std::string name, hostname, user, identity_file;
+  bool operator==(const SshHost&) const = default;
+};
+
+/// The block as a host, with the default user (USER, LOGNAME, "root") and
+/// key (home/.ssh/id_rsa) filled in; nothing without a host name.
+std::optional<SshHost> into_ssh_host(const PartialHost& partial);
+
+/// Hosts of the configuration text, in file order.
+std::vector<SshHost> parse_ssh_config(std::string_view text);
+
+/// Hosts of ~/.ssh/config; any problem with the file gives none.
+std::vector<SshHost> read_ssh_hosts();

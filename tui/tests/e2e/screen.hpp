@@ -1,0 +1,44 @@
+// screen.hpp: a small terminal emulator for tests: what a person would see
+// after the program's bytes have been drawn.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class Screen {
+ public:
+  Screen(std::size_t cols = 100, std::size_t rows = 40);
+
+  /// Interprets `bytes`: printable UTF-8 (wide characters take two cells),
+  /// CR, LF, BS, CSI A/B/C/D/G/H/J/K, SGR (ignored), cursor show/hide, with
+  /// the deferred wrap of real terminals (a character written in the last
+  /// column leaves the cursor there until the next character) and scrolling
+  /// at the bottom.
+  void feed(std::string_view bytes);
+  void resize(std::size_t cols, std::size_t rows);
+
+  /// Row `r` without trailing spaces.
+  std::string line(std::size_t r) const;
+  /// Every row that has been used, trailing empty rows dropped, joined by "\n".
+  std::string text() const;
+  /// Whether any row contains `needle`.
+  bool contains(std::string_view needle) const;
+  bool cursor_visible() const { return cursor_visible_; }
+  std::size_t cursor_row() const { return row_; }
+  std::size_t cursor_col() const { return col_; }
+  std::size_t cols() const { return cols_; }
+  std::size_t rows() const { return rows_; }
+  /// Rows scrolled off the top so far.
+  std::size_t scrolled() const { return scrolled_; }
+
+ private:
+  std::size_t cols_, rows_;
+  std::vector<std::vector<std::string>> cells_;
+  std::size_t row_ = 0, col_ = 0;
+  bool pending_wrap_ = false;
+  bool cursor_visible_ = true;
+  std::size_t scrolled_ = 0;
+  std::string pending_;  // an incomplete escape or UTF-8 sequence
+};
