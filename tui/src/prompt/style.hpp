@@ -27,6 +27,16 @@ bool colours_on();
 bool colours_on_stderr();
 bool unicode_symbols_on();
 
+/// Tests only: while alive, colours_on(), colours_on_stderr() and
+/// unicode_symbols_on() answer these values instead of the decisions.
+class DecisionOverride {
+ public:
+  DecisionOverride(bool colours, bool unicode);
+  ~DecisionOverride();
+  DecisionOverride(const DecisionOverride&) = delete;
+  DecisionOverride& operator=(const DecisionOverride&) = delete;
+};
+
 enum class Colour : std::uint8_t { Black, Red, Green, Yellow, Blue, Magenta, Cyan, White };
 
 enum class Attr : std::uint8_t {
