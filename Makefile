@@ -23,7 +23,7 @@ test: test-deps
 	ctest --preset tsan
 	bash tui/tests/playbooks/check.sh
 
-bench: build
+bench: test-deps
 	bash tui/tests/bench/run.sh
 
 clean:

@@ -22,6 +22,7 @@ need openssh-client command -v ssh
 need unicode-data test -f /usr/share/unicode/UnicodeData.txt
 need python3 command -v python3
 need sudo command -v sudo
+need libbenchmark-dev test -f /usr/include/benchmark/benchmark.h
 
 if [ ${#packages[@]} -eq 0 ]; then exit 0; fi
 if [ "$(id -u)" -ne 0 ]; then
