@@ -10,7 +10,8 @@
 
 #include "prompt/error.hpp"
 
-/// How a child's standard stream is connected.
+/// How a child's standard stream is connected. A piped standard input is
+/// closed by the parent at once, so the child reads end of file.
 enum class Stdio { Inherit, Null, Pipe };
 
 struct SpawnOptions {

@@ -1,0 +1,43 @@
+#include "wizard/commands.hpp"
+
+#include <filesystem>
+#include <system_error>
+
+#include "prompt/select.hpp"
+#include "prompt/spinner.hpp"
+#include "prompt/theme.hpp"
+#include "wizard/environment.hpp"
+#include "wizard/modes.hpp"
+
+namespace fs = std::filesystem;
+
+std::string cache_root() { return expand_tilde("~/temp/.tervane-bootstrap"); }
+
+Result<void> clean_cache(const std::string& cache_root) {
+  ProgressBar bar = spinner();
+  bar.start("Cleaning temporary cache folder\u2026");
+
+  // exists() follows links; a failed query (no permission) counts as absent.
+  std::error_code ec;
+  const bool present = fs::exists(cache_root, ec) && !ec;
+  std::string final_message = "No cached files found. Local machine is already clean.";
+  if (present) {
+    // remove_all never follows a link: a link at the root goes, its target stays.
+    fs::remove_all(cache_root, ec);
+    if (ec) return fail_errno(ec.value());
+    final_message = "Temporary folder ~/temp/.tervane-bootstrap/ removed successfully.";
+  }
+  bar.finish_with_state(final_message, ThemeState::Submit);
+  return theme::outro("Clean completed!");
+}
+
+Result<void> run_command_menu() {
+  auto command = Select<std::string>("Select a global command to continue:")
+                     .item("setup", "Select target Arch workstation", "Choose an SSH host and bootstrap Tervane")
+                     .item("clean", "Clear temp, cache...", "Delete local temporary configurations & wallpapers cache")
+                     .interact();
+  if (!command) return fail(std::move(command).error());
+  const std::string root = cache_root();
+  if (*command == "clean") return clean_cache(root);
+  return run_setup(root);
+}
