@@ -1,0 +1,144 @@
+// playbook_runner.cpp: one ansible-playbook run. Standard output is read on
+// the calling thread and coloured by line shape; standard error is copied,
+// dimmed, by a detached reader thread. Every line goes out behind the rail
+// "│  " that continues the prompt kit's left bar.
+#include "wizard/playbook_runner.hpp"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "prompt/signals.hpp"
+#include "prompt/unicode.hpp"
+#include "wizard/process.hpp"
+
+namespace {
+
+constexpr std::string_view kRail = "│  ";
+constexpr std::string_view kBold = "\x1b[1m";
+constexpr std::string_view kDim = "\x1b[2m";
+constexpr std::string_view kReset = "\x1b[0m";
+constexpr std::string_view kBoldYellow = "\x1b[1;33m";
+constexpr std::string_view kBoldRed = "\x1b[1;31m";
+constexpr std::string_view kBoldGreen = "\x1b[1;32m";
+constexpr std::string_view kBoldCyan = "\x1b[1;36m";
+constexpr std::string_view kBoldWhite = "\x1b[1;37m";
+constexpr std::size_t kReadBuffer = 8192;
+
+// One lock per output stream, so that lines of one stream never interleave.
+std::mutex& stream_lock(int fd) {
+  static std::mutex out_lock;
+  static std::mutex err_lock;
+  return fd == STDERR_FILENO ? err_lock : out_lock;
+}
+
+// Writes `text` to `fd` under its stream's lock; a failed write drops the line.
+void write_line(int fd, const std::string& text) {
+  std::lock_guard lock(stream_lock(fd));
+  std::string_view rest = text;
+  while (!rest.empty()) {
+    const ssize_t n = ::write(fd, rest.data(), rest.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    rest.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+// Reads `fd` to its end and hands each complete line to `emit`: the bytes up
+// to a line feed, without it and without a carriage return just before it;
+// the last line counts without a line feed. Lines that are empty or not
+// valid UTF-8 are dropped. A read error ends the reading.
+template <class Emit>
+void for_each_line(int fd, Emit emit) {
+  std::string pending;
+  char buf[kReadBuffer];
+  auto deliver = [&emit](std::string_view line) {
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    if (line.empty() || !unicode::is_valid_utf8(line)) return;
+    emit(line);
+  };
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    pending.append(buf, static_cast<std::size_t>(n));
+    std::size_t start = 0;
+    for (std::size_t nl; (nl = pending.find('\n', start)) != std::string::npos; start = nl + 1)
+      deliver(std::string_view(pending).substr(start, nl - start));
+    pending.erase(0, start);
+  }
+  if (!pending.empty()) deliver(pending);
+}
+
+void copy_stderr(int fd) {
+  for_each_line(fd, [](std::string_view line) {
+    write_line(STDERR_FILENO, std::string(kRail) + std::string(kDim) + std::string(line) + std::string(kReset) + "\n");
+  });
+  ::close(fd);
+}
+
+}  // namespace
+
+std::string classify_line(std::string_view line) {
+  const std::string_view t = unicode::trim_start(line);
+  auto paint = [line](std::initializer_list<std::string_view> styles) {
+    std::string out;
+    for (auto s : styles) out += s;
+    out += line;
+    out += kReset;
+    return out;
+  };
+  if (t.starts_with("PLAY RECAP") || t.starts_with("PLAY [") || t.starts_with("PLAY *"))
+    return paint({kBold, kBoldWhite});
+  if (t.starts_with("TASK [")) return paint({kBoldCyan});
+  if (t.starts_with("ok:")) return paint({kBoldGreen});
+  if (t.starts_with("changed:")) return paint({kBoldYellow});
+  if (t.starts_with("failed:") || t.starts_with("fatal:")) return paint({kBoldRed});
+  if (t.starts_with("skipping:")) return paint({kDim});
+  if (t.starts_with("unreachable:")) return paint({kBoldRed});
+  if (line.find("ok=") != std::string_view::npos && line.find("failed=") != std::string_view::npos)
+    return paint({kBold, kBoldYellow});
+  return paint({kDim});
+}
+
+Result<void> run_playbook(const std::string& playbook, const std::string& inventory, const std::string& vars,
+                          const std::string& project_root) {
+  SpawnOptions options;
+  options.argv = {"ansible-playbook",      unicode::lossy(playbook), "-i", unicode::lossy(inventory),
+                  "--extra-vars", "@" + unicode::lossy(vars)};
+  options.cwd = project_root;
+  options.env = {{"PYTHONUNBUFFERED", "1"}};
+  options.out = Stdio::Pipe;
+  options.err = Stdio::Pipe;
+
+  auto child = Child::spawn(options);
+  if (!child) return fail(std::move(child).error().context("Failed to spawn ansible-playbook process"));
+
+  const int err_fd = child->take_stderr();
+  if (err_fd >= 0) {
+    // Detached: the reader ends by itself at the end of the child's standard
+    // error, which may come after the child has been reaped.
+    try {
+      std::thread(copy_stderr, err_fd).detach();
+    } catch (const std::system_error& e) {
+      signal_guard::fatal(std::string("failed to spawn thread: ") + e.what());
+    }
+  }
+
+  const int out_fd = child->take_stdout();
+  if (out_fd >= 0) {
+    for_each_line(out_fd, [](std::string_view line) {
+      write_line(STDOUT_FILENO, std::string(kRail) + classify_line(line) + "\n");
+    });
+    ::close(out_fd);
+  }
+
+  auto status = child->wait();
+  if (!status) return std::unexpected(std::move(status).error());
+  if (!status->success()) return fail("Playbook failed during execution.");
+  return {};
+}
