@@ -35,6 +35,9 @@ class DecisionOverride {
   ~DecisionOverride();
   DecisionOverride(const DecisionOverride&) = delete;
   DecisionOverride& operator=(const DecisionOverride&) = delete;
+
+ private:
+  int previous_;
 };
 
 enum class Colour : std::uint8_t { Black, Red, Green, Yellow, Blue, Magenta, Cyan, White };

@@ -12,6 +12,9 @@ namespace unicode {
 /// The Unicode White_Space property.
 bool is_white_space(char32_t c);
 
+/// Alphabetic or Numeric (general categories Nd, Nl, No).
+bool is_alphanumeric(char32_t c);
+
 /// Columns a character takes on a terminal: 0 for control characters and
 /// zero-width marks, 2 for wide and fullwidth characters, 1 otherwise.
 int char_width(char32_t c);
