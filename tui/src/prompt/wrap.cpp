@@ -1,0 +1,77 @@
+#include "prompt/wrap.hpp"
+
+#include "prompt/unicode.hpp"
+
+namespace {
+
+// Walks one line (no line feed inside) the way a terminal of `width` columns
+// places it, calling `new_row(offset)` at each byte offset where a character
+// starts a further row. A character that would pass the right edge goes to
+// the next row whole; escape sequences take no column and stay where they are.
+template <class OnNewRow>
+std::size_t fold_line(std::string_view line, std::size_t width, OnNewRow&& new_row) {
+  std::size_t rows = 1;
+  std::size_t column = 0;
+  for (std::size_t i = 0; i < line.size();) {
+    if (std::size_t esc = unicode::escape_length(line.substr(i)); esc > 0) {
+      i += esc;
+      continue;
+    }
+    auto d = unicode::decode(line.substr(i));
+    auto w = static_cast<std::size_t>(unicode::char_width(d.ch));
+    if (w > 0 && column > 0 && column + w > width) {
+      new_row(i);
+      ++rows;
+      column = 0;
+    }
+    column += w;
+    i += d.length;
+  }
+  return rows;
+}
+
+std::size_t line_rows(std::string_view line, std::size_t width) {
+  // No character is wider on screen than it is long in bytes, so a line of at
+  // most `width` bytes fits in one row without looking at it.
+  if (line.size() <= width) return 1;
+  return fold_line(line, width, [](std::size_t) {});
+}
+
+}  // namespace
+
+std::string wrap(std::string_view frame, std::size_t width) {
+  if (width == 0) width = 1;
+  std::string out;
+  out.reserve(frame.size());
+  std::size_t pos = 0;
+  for (;;) {
+    std::size_t end = frame.find('\n', pos);
+    std::string_view line = frame.substr(pos, end == std::string_view::npos ? end : end - pos);
+    std::size_t copied = 0;
+    if (line.size() > width) {
+      fold_line(line, width, [&](std::size_t at) {
+        out.append(line.substr(copied, at - copied));
+        out += '\n';
+        copied = at;
+      });
+    }
+    out.append(line.substr(copied));
+    if (end == std::string_view::npos) break;
+    out += '\n';
+    pos = end + 1;
+  }
+  return out;
+}
+
+std::size_t count_rows(std::string_view frame, std::size_t width) {
+  if (width == 0) width = 1;
+  std::size_t rows = 0;
+  std::size_t pos = 0;
+  while (pos < frame.size()) {
+    std::size_t end = frame.find('\n', pos);
+    if (end == std::string_view::npos) end = frame.size();
+    rows += line_rows(frame.substr(pos, end - pos), width);
+    pos = end + 1;
+  }
+  return rows;
+}
