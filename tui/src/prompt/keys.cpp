@@ -1,0 +1,138 @@
+// keys.cpp: turns the bytes of one key press into a Key. Nothing here touches
+// a terminal; the bytes come from a ByteSource, which says whether a byte is
+// ready now, so the same code runs on a real terminal and on a test script.
+#include "prompt/keys.hpp"
+
+#include <cstdio>
+
+namespace {
+
+constexpr std::uint8_t kCtrlC = 3;
+constexpr std::uint8_t kEsc = 0x1b;
+
+// Decodes a complete UTF-8 sequence of 2 to 4 bytes; nothing for overlong
+// forms, surrogates, values past U+10FFFF or bad continuation bytes.
+std::optional<char32_t> decode_utf8(std::string_view bytes) {
+  const auto lead = static_cast<std::uint8_t>(bytes[0]);
+  char32_t value = 0;
+  char32_t minimum = 0;
+  switch (bytes.size()) {
+    case 2: value = lead & 0x1Fu; minimum = 0x80; break;
+    case 3: value = lead & 0x0Fu; minimum = 0x800; break;
+    case 4: value = lead & 0x07u; minimum = 0x10000; break;
+    default: return std::nullopt;
+  }
+  for (std::size_t i = 1; i < bytes.size(); ++i) {
+    const auto b = static_cast<std::uint8_t>(bytes[i]);
+    if ((b & 0xC0u) != 0x80u) return std::nullopt;
+    value = (value << 6) | (b & 0x3Fu);
+  }
+  if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return std::nullopt;
+  return value;
+}
+
+// Bytes that follow a UTF-8 lead byte, or 0 when `b` does not lead a sequence.
+std::size_t continuation_count(std::uint8_t b) {
+  if ((b & 0xE0u) == 0xC0u) return 1;
+  if ((b & 0xF0u) == 0xE0u) return 2;
+  if ((b & 0xF8u) == 0xF0u) return 3;
+  return 0;
+}
+
+// The rest of an escape sequence. Every byte after ESC is taken only if it is
+// ready at once: a person pressing Esc sends ESC alone, and a sequence that
+// arrives split decodes as a shorter key rather than waiting for more.
+Result<Key> decode_escape(ByteSource& in) {
+  auto c1 = in.next(false);
+  if (!c1) return fail(c1.error());
+  if (!*c1) return Key::of(Key::Kind::Escape);
+  if (**c1 == kCtrlC) return Key::of(Key::Kind::CtrlC);
+  const char first = static_cast<char>(**c1);
+  if (first != '[') return Key::unknown_esc(std::string(1, first));
+
+  auto c2 = in.next(false);
+  if (!c2) return fail(c2.error());
+  if (!*c2) return Key::unknown_esc("[");
+  if (**c2 == kCtrlC) return Key::of(Key::Kind::CtrlC);
+  const char second = static_cast<char>(**c2);
+  switch (second) {
+    case 'A': return Key::of(Key::Kind::ArrowUp);
+    case 'B': return Key::of(Key::Kind::ArrowDown);
+    case 'C': return Key::of(Key::Kind::ArrowRight);
+    case 'D': return Key::of(Key::Kind::ArrowLeft);
+    case 'H': return Key::of(Key::Kind::Home);
+    case 'F': return Key::of(Key::Kind::End);
+    case 'Z': return Key::of(Key::Kind::BackTab);
+    default: break;
+  }
+
+  auto c3 = in.next(false);
+  if (!c3) return fail(c3.error());
+  if (!*c3) return Key::unknown_esc(std::string{'[', second});
+  if (**c3 == kCtrlC) return Key::of(Key::Kind::CtrlC);
+  const char third = static_cast<char>(**c3);
+  if (third == '~') {
+    switch (second) {
+      case '1': case '7': return Key::of(Key::Kind::Home);
+      case '2': return Key::of(Key::Kind::Insert);
+      case '3': return Key::of(Key::Kind::Del);
+      case '4': case '8': return Key::of(Key::Kind::End);
+      case '5': return Key::of(Key::Kind::PageUp);
+      case '6': return Key::of(Key::Kind::PageDown);
+      default: break;
+    }
+  }
+  return Key::unknown_esc(std::string{'[', second, third});
+}
+
+// A character of 2 to 4 bytes. The remaining bytes are fetched in one read:
+// they are sent together, and a short or malformed tail is an Unknown key.
+Result<Key> decode_multibyte(ByteSource& in, std::uint8_t lead, std::size_t remaining) {
+  auto tail = in.read_some(remaining);
+  if (!tail) return fail(tail.error());
+  if (!tail->empty() && static_cast<std::uint8_t>((*tail)[0]) == kCtrlC) return Key::of(Key::Kind::CtrlC);
+  if (tail->size() != remaining) return Key::of(Key::Kind::Unknown);
+  std::string bytes(1, static_cast<char>(lead));
+  bytes += *tail;
+  if (auto c = decode_utf8(bytes)) return Key::character(*c);
+  return Key::of(Key::Kind::Unknown);
+}
+
+}  // namespace
+
+Result<Key> decode_key(ByteSource& in) {
+  auto first = in.next(true);
+  if (!first) return fail(first.error());
+  if (!*first) return Key::of(Key::Kind::Unknown);  // a source that ignores `wait`
+  const std::uint8_t b = **first;
+  switch (b) {
+    case kCtrlC: return Key::of(Key::Kind::CtrlC);
+    case kEsc: return decode_escape(in);
+    case 1: return Key::of(Key::Kind::Home);
+    case 5: return Key::of(Key::Kind::End);
+    case 8: case 127: return Key::of(Key::Kind::Backspace);
+    case 9: return Key::of(Key::Kind::Tab);
+    case 10: case 13: return Key::of(Key::Kind::Enter);
+    default: break;
+  }
+  if (const std::size_t remaining = continuation_count(b)) return decode_multibyte(in, b, remaining);
+  return Key::character(b);
+}
+
+std::string readable(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (char ch : bytes) {
+    const auto b = static_cast<std::uint8_t>(ch);
+    if (b == kEsc) {
+      out += "<esc>";
+    } else if (b < 0x20 || b == 0x7F) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "<0x%02x>", static_cast<unsigned>(b));
+      out += buf;
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
