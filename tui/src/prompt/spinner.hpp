@@ -1,16 +1,56 @@
 // spinner.hpp: the animated one-line status shown while the wizard works.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <memory>
+#include <optional>
 #include <string_view>
 
+#include "prompt/style.hpp"
 #include "prompt/theme.hpp"
+
+/// Where a bar draws: a descriptor, whether anything is drawn at all, and the
+/// terminal width in columns (nullopt: asked of the descriptor on every draw,
+/// 80 when it has none).
+struct SpinnerTarget {
+  int fd = 2;
+  bool visible = true;
+  std::optional<std::size_t> columns;
+};
+
+/// Whether a spinner on standard error stays invisible: standard error is not
+/// a terminal, NO_COLOR is set (to anything), or TERM is unset or "dumb".
+bool spinner_hidden(const EnvSnapshot& env, bool stderr_is_tty);
+
+/// Token bucket for unforced redraws: at most 20 tokens, one more per 50 ms,
+/// full at creation. Intervals are counted from the last allowed draw and the
+/// leftover fraction of an interval is carried over.
+class RateLimiter {
+ public:
+  using Clock = std::chrono::steady_clock;
+  static constexpr unsigned kMaxTokens = 20;
+  static constexpr std::chrono::milliseconds kInterval{50};
+
+  explicit RateLimiter(Clock::time_point now) : prev_(now) {}
+  /// Takes a token for a draw at `now`; false refuses the draw (no token, or
+  /// a clock that went backwards).
+  bool allow(Clock::time_point now);
+
+ private:
+  Clock::time_point prev_;
+  unsigned tokens_ = kMaxTokens;
+};
 
 /// The spinner handle. A ticker thread redraws the line every 100 ms while it
 /// runs; destroying a running spinner erases its line and leaves nothing.
 class ProgressBar {
  public:
+  /// A spinner on standard error, hidden when spinner_hidden() says so for
+  /// the environment at this moment.
   ProgressBar();
+  /// A spinner drawing to `target` (tests: a pipe or a pseudo-terminal).
+  explicit ProgressBar(SpinnerTarget target);
   ~ProgressBar();
   ProgressBar(ProgressBar&&) noexcept;
   ProgressBar& operator=(ProgressBar&&) noexcept;
