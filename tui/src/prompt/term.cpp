@@ -1,0 +1,236 @@
+// term.cpp: the terminal handle: unbuffered writes, line clearing, the
+// cursor, the window size, and reading one key in raw mode.
+//
+// Escape sequences the kit writes through this handle:
+//   ESC [ n A      cursor up n lines                  clear_last_lines
+//   CR ESC [ 2 K   column 0, erase the whole line     clear_last_lines
+//   ESC [ 1 B      cursor down one line               clear_last_lines
+//   ESC [ ? 25 l   hide the cursor                    hide_cursor
+//   ESC [ ? 25 h   show the cursor                    show_cursor; before Ctrl-C raises SIGINT
+//   ESC [ … m      colours and attributes, closed by ESC [ 0 m (built by the styles)
+// The signal guard writes ESC [ ? 25 h to standard error when a signal ends
+// the process while the cursor is hidden.
+#include "prompt/term.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <string>
+#include <utility>
+
+#include "prompt/signals.hpp"
+
+namespace {
+
+// Repeats a system call that a signal interrupted before it did anything.
+template <class Call>
+auto retry_eintr(Call call) {
+  for (;;) {
+    auto r = call();
+    if (r != -1 || errno != EINTR) return r;
+  }
+}
+
+Result<void> write_all(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t n = retry_eintr([&] { return ::write(fd, text.data(), text.size()); });
+    if (n < 0) return fail_errno(errno);
+    if (n == 0) return fail(Error(ErrorKind::System, "failed to write whole buffer"));
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return {};
+}
+
+Error end_of_input() { return Error(ErrorKind::UnexpectedEof, "Reached end of file"); }
+
+// The descriptor keys are read from: the caller's input when it is a
+// terminal, else /dev/tty opened for this one key and closed afterwards.
+class KeyInput {
+ public:
+  static Result<KeyInput> open(int in_fd) {
+    if (::isatty(in_fd) == 1) return KeyInput(in_fd, false);
+    const int fd = retry_eintr([] { return ::open("/dev/tty", O_RDWR | O_CLOEXEC); });
+    if (fd < 0) return fail_errno(errno);
+    return KeyInput(fd, true);
+  }
+  KeyInput(KeyInput&& other) noexcept : fd_(std::exchange(other.fd_, -1)), owned_(other.owned_) {}
+  KeyInput& operator=(KeyInput&&) = delete;
+  // close() is not retried: on Linux the descriptor is gone even after EINTR.
+  ~KeyInput() {
+    if (owned_ && fd_ >= 0) ::close(fd_);
+  }
+  int fd() const { return fd_; }
+
+ private:
+  KeyInput(int fd, bool owned) : fd_(fd), owned_(owned) {}
+  int fd_;
+  bool owned_;
+};
+
+// Raw input for the duration of one key. Output flags stay as they were, so
+// the terminal keeps turning "\n" into CR LF for anything written meanwhile.
+// TCSADRAIN lets output already queued finish under the old settings first.
+class RawInput {
+ public:
+  static Result<RawInput> enter(int fd) {
+    termios saved{};
+    if (::tcgetattr(fd, &saved) != 0) return fail_errno(errno);
+    termios raw = saved;
+    ::cfmakeraw(&raw);
+    raw.c_oflag = saved.c_oflag;
+    // Registered before applying, so a signal in between still restores.
+    signal_guard::set_raw_terminal(fd, &saved);
+    if (retry_eintr([&] { return ::tcsetattr(fd, TCSADRAIN, &raw); }) != 0) {
+      const int err = errno;
+      signal_guard::set_raw_terminal(fd, nullptr);
+      return fail_errno(err);
+    }
+    return RawInput(fd, saved);
+  }
+  RawInput(RawInput&& other) noexcept : fd_(std::exchange(other.fd_, -1)), saved_(other.saved_) {}
+  RawInput& operator=(RawInput&&) = delete;
+  ~RawInput() { (void)leave(); }
+
+  /// Puts the saved attributes back; the caller sees a failure.
+  Result<void> leave() {
+    if (fd_ < 0) return {};
+    const int fd = std::exchange(fd_, -1);
+    const int r = retry_eintr([&] { return ::tcsetattr(fd, TCSADRAIN, &saved_); });
+    const int err = errno;
+    signal_guard::set_raw_terminal(fd, nullptr);
+    if (r != 0) return fail_errno(err);
+    return {};
+  }
+
+ private:
+  RawInput(int fd, const termios& saved) : fd_(fd), saved_(saved) {}
+  int fd_;
+  termios saved_;
+};
+
+// Bytes from a terminal descriptor in raw mode.
+class FdSource : public ByteSource {
+ public:
+  explicit FdSource(int fd) : fd_(fd) {}
+
+  // Each byte is read only after a zero-timeout poll says it is there: the
+  // decoder must be able to tell "ESC alone" from "ESC [ ..." without
+  // blocking. When the caller is prepared to wait, an unbounded poll does
+  // the waiting and the zero-timeout check runs again.
+  Result<std::optional<std::uint8_t>> next(bool wait) override {
+    pollfd p{fd_, POLLIN, 0};
+    for (;;) {
+      const int ready = retry_eintr([&] { return ::poll(&p, 1, 0); });
+      if (ready < 0) return fail_errno(errno);
+      if (ready > 0) {
+        unsigned char b = 0;
+        const ssize_t n = retry_eintr([&] { return ::read(fd_, &b, 1); });
+        if (n < 0) return fail_errno(errno);
+        if (n == 0) return fail(end_of_input());
+        return std::optional<std::uint8_t>(b);
+      }
+      if (!wait) return std::optional<std::uint8_t>{};
+      if (retry_eintr([&] { return ::poll(&p, 1, -1); }) < 0) return fail_errno(errno);
+    }
+  }
+
+  Result<std::string> read_some(std::size_t count) override {
+    std::string buf(count, '\0');
+    const ssize_t n = retry_eintr([&] { return ::read(fd_, buf.data(), count); });
+    if (n < 0) return fail_errno(errno);
+    if (n == 0 && count > 0) return fail(end_of_input());
+    buf.resize(static_cast<std::size_t>(n));
+    return buf;
+  }
+
+ private:
+  int fd_;
+};
+
+constexpr std::string_view kHideCursor = "\x1b[?25l";
+constexpr std::string_view kShowCursor = "\x1b[?25h";
+
+}  // namespace
+
+Term Term::stderr_term() { return Term(STDERR_FILENO, STDIN_FILENO); }
+
+Term::Term(int out_fd, int in_fd) : out_fd_(out_fd), in_fd_(in_fd), is_term_(::isatty(out_fd) == 1) {}
+
+Result<void> Term::write_str(std::string_view text) const { return write_all(out_fd_, text); }
+
+Result<void> Term::clear_last_lines(std::size_t n) const {
+  if (n == 0) return {};
+  const std::string up = "\x1b[" + std::to_string(n) + "A";
+  std::string out = up;
+  for (std::size_t i = 0; i < n; ++i) out += "\r\x1b[2K\x1b[1B";
+  out += up;
+  return write_all(out_fd_, out);
+}
+
+// The signal guard shows the cursor on standard error only, so only a
+// handle on standard error tells it about the cursor.
+Result<void> Term::hide_cursor() const {
+  auto r = write_all(out_fd_, kHideCursor);
+  if (r && out_fd_ == STDERR_FILENO) signal_guard::set_cursor_hidden(true);
+  return r;
+}
+
+Result<void> Term::show_cursor() const {
+  auto r = write_all(out_fd_, kShowCursor);
+  if (r && out_fd_ == STDERR_FILENO) signal_guard::set_cursor_hidden(false);
+  return r;
+}
+
+Result<Key> Term::read_key() const {
+  if (!is_term_) return Key::of(Key::Kind::Unknown);
+  auto input = KeyInput::open(in_fd_);
+  if (!input) return fail(input.error());
+  auto raw = RawInput::enter(input->fd());
+  if (!raw) return fail(raw.error());
+  FdSource source(input->fd());
+  Result<Key> key = decode_key(source);
+  if (auto restored = raw->leave(); !restored) return fail(restored.error());
+  if (key && key->kind == Key::Kind::CtrlC) {
+    // Ctrl-C is no key: the terminal is already back to normal, the cursor
+    // is shown, and the interrupt ends the process as it would in a shell.
+    (void)show_cursor();
+    std::raise(SIGINT);
+    return fail(Error(ErrorKind::Interrupted, "read interrupted"));
+  }
+  return key;
+}
+
+Result<std::string> Term::read_bytes(std::size_t count) const {
+  if (!is_term_ || count == 0) return std::string();
+  auto input = KeyInput::open(in_fd_);
+  if (!input) return fail(input.error());
+  auto raw = RawInput::enter(input->fd());
+  if (!raw) return fail(raw.error());
+  FdSource source(input->fd());
+  Result<std::string> bytes = std::string();
+  while (bytes && bytes->size() < count) {
+    auto more = source.read_some(count - bytes->size());
+    if (more) {
+      *bytes += *more;
+    } else {
+      bytes = fail(more.error());
+    }
+  }
+  if (auto restored = raw->leave(); !restored) return fail(restored.error());
+  return bytes;
+}
+
+std::optional<TermSize> Term::size() const {
+  if (!is_term_) return std::nullopt;
+  winsize ws{};
+  if (::ioctl(out_fd_, TIOCGWINSZ, &ws) != 0) return std::nullopt;
+  if (ws.ws_row == 0 || ws.ws_col == 0) return std::nullopt;
+  return TermSize{ws.ws_row, ws.ws_col};
+}
+
+std::optional<TermSize> terminal_size() { return Term::stderr_term().size(); }
