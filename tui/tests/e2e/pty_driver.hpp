@@ -82,8 +82,17 @@ class PtyDriver {
   static constexpr const char* kBackspace = "\x7f";
   static constexpr const char* kCtrlC = "\x03";
 
+  /// A readable account of the output (escapes shown as "\\e[...") and of
+  /// the rendered screen, for failure messages.
+  std::string dump();
+
  private:
-  void pump(std::chrono::milliseconds timeout);
+  /// Reads what is available, waiting at most `timeout` for the first byte.
+  /// Returns the number of bytes read; sets eof_ once the terminal has no
+  /// writer left.
+  std::size_t pump(std::chrono::milliseconds timeout);
+  bool reap(bool block);
+  bool eof_ = false;
   pid_t pid_ = -1;
   int master_ = -1;
   std::string output_;
@@ -91,5 +100,6 @@ class PtyDriver {
   std::size_t taken_ = 0;
   std::size_t fed_ = 0;
   Screen screen_;
+  unsigned short cols_ = 100;
   std::optional<PtyExit> exit_;
 };

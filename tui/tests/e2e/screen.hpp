@@ -34,6 +34,13 @@ class Screen {
   std::size_t scrolled() const { return scrolled_; }
 
  private:
+  void control(char c);
+  void line_feed();
+  void print(char32_t ch, std::string_view utf8);
+  void put_cell(std::size_t col, std::string text);
+  void erase(std::size_t row, std::size_t from, std::size_t to);
+  void apply_escape(std::string_view seq);
+
   std::size_t cols_, rows_;
   std::vector<std::vector<std::string>> cells_;
   std::size_t row_ = 0, col_ = 0;

@@ -1,0 +1,166 @@
+// sandbox.cpp
+#include "e2e/sandbox.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+
+fs::path find_on_system_path(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::string dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
+  std::size_t start = 0;
+  for (;;) {
+    const auto end = dirs.find(':', start);
+    const std::string dir = dirs.substr(start, end == std::string::npos ? end : end - start);
+    if (!dir.empty()) {
+      const fs::path candidate = fs::path(dir) / name;
+      std::error_code ec;
+      if (fs::is_regular_file(candidate, ec) && access(candidate.c_str(), X_OK) == 0)
+        return candidate;
+    }
+    if (end == std::string::npos) return {};
+    start = end + 1;
+  }
+}
+
+Sandbox::Sandbox()
+    : home(dir / "home"), tmp(dir / "tmp"), bin(dir / "bin"), work(dir / "work") {
+  for (const auto& p : {home, tmp, bin, work}) fs::create_directories(p);
+  git_config_ = dir.write_file("gitconfig", "");
+}
+
+std::map<std::string, std::string> Sandbox::env() const {
+  std::map<std::string, std::string> e = {
+      {"HOME", home.string()},
+      {"TMPDIR", tmp.string()},
+      {"PATH", bin.string() + ":/usr/local/bin:/usr/bin:/bin"},
+      {"LANG", "C.UTF-8"},
+      {"TERM", "xterm-256color"},
+      {"USER", "tester"},
+      {"GIT_CONFIG_GLOBAL", git_config_.string()},
+      {"GIT_CONFIG_NOSYSTEM", "1"},
+      {"GIT_TERMINAL_PROMPT", "0"},
+  };
+  for (const auto& name : removed_) e.erase(name);
+  for (const auto& [k, v] : changes_) e[k] = v;
+  return e;
+}
+
+void Sandbox::set_env(const std::string& name, const std::string& value) {
+  std::erase(removed_, name);
+  changes_[name] = value;
+}
+
+void Sandbox::unset_env(const std::string& name) {
+  changes_.erase(name);
+  removed_.push_back(name);
+}
+
+fs::path Sandbox::stub(const std::string& name, const std::string& body) {
+  return dir.write_file(bin / name, "#!/bin/sh\n" + body + (body.ends_with("\n") ? "" : "\n"), 0755);
+}
+
+fs::path Sandbox::link_real(const std::string& name) {
+  const fs::path real = find_on_system_path(name);
+  if (real.empty()) {
+    ADD_FAILURE() << name << " is not installed on this machine";
+    return {};
+  }
+  const fs::path link = bin / name;
+  std::error_code ec;
+  fs::remove(link, ec);
+  fs::create_symlink(real, link);
+  return link;
+}
+
+std::vector<std::string> Sandbox::wizard_argv() const { return {TERVANE_WIZARD_BINARY}; }
+
+fs::path Sandbox::install_wizard(const fs::path& project_root) const {
+  const fs::path target = project_root / "tui" / "build" / "e2e" / "bin" / "tervane-wizard";
+  fs::create_directories(target.parent_path());
+  fs::copy_file(TERVANE_WIZARD_BINARY, target, fs::copy_options::overwrite_existing);
+  fs::permissions(target, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+  return target;
+}
+
+RunResult Sandbox::run(const std::vector<std::string>& argv, const fs::path& cwd) const {
+  RunResult result;
+  if (argv.empty()) return result;
+  std::string program = argv[0];
+  if (program.find('/') == std::string::npos) program = find_on_system_path(program).string();
+  if (program.empty()) {
+    ADD_FAILURE() << argv[0] << " is not installed on this machine";
+    return result;
+  }
+  std::vector<std::string> args = argv, env_strings;
+  for (const auto& [k, v] : env()) env_strings.push_back(k + "=" + v);
+  std::vector<char*> cargv, cenv;
+  for (auto& a : args) cargv.push_back(a.data());
+  cargv.push_back(nullptr);
+  for (auto& e : env_strings) cenv.push_back(e.data());
+  cenv.push_back(nullptr);
+  const std::string dir_text = cwd.string();
+
+  int pipe_fds[2];
+  if (pipe(pipe_fds) != 0) return result;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(pipe_fds[0]);
+    const int null_fd = open("/dev/null", O_RDONLY);
+    dup2(null_fd, 0);
+    dup2(pipe_fds[1], 1);
+    dup2(pipe_fds[1], 2);
+    if (!dir_text.empty() && chdir(dir_text.c_str()) != 0) _exit(126);
+    execve(program.c_str(), cargv.data(), cenv.data());
+    _exit(127);
+  }
+  close(pipe_fds[1]);
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = read(pipe_fds[0], buf, sizeof buf);
+    if (n > 0) {
+      result.output.append(buf, static_cast<std::size_t>(n));
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      break;
+    }
+  }
+  close(pipe_fds[0]);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+fs::path Sandbox::bare_repo(const std::string& name, const std::map<std::string, std::string>& files) {
+  const fs::path src = work / "repo-sources" / name;
+  const fs::path bare = work / "repos" / (name + ".git");
+  fs::create_directories(src);
+  for (const auto& [file, text] : files) dir.write_file(src / file, text);
+  const std::vector<std::vector<std::string>> steps = {
+      {"git", "init", "-q", "-b", "main", src.string()},
+      {"git", "-C", src.string(), "add", "-A"},
+      {"git", "-C", src.string(), "-c", "user.name=Tervane Tester", "-c",
+       "user.email=tester@example.invalid", "commit", "-q", "--allow-empty", "-m", "initial"},
+      {"git", "clone", "-q", "--bare", src.string(), bare.string()},
+  };
+  for (const auto& step : steps) {
+    const RunResult r = run(step);
+    if (r.status != 0) {
+      ADD_FAILURE() << "git step failed (" << r.status << "): " << step[1] << "\n" << r.output;
+      return {};
+    }
+  }
+  return bare;
+}
