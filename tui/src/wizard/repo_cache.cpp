@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // A status query that follows links; any failure counts as "not there".
-bool exists(const fs::path& p) {
+bool present(const fs::path& p) {
   std::error_code ec;
   return fs::exists(p, ec) && !ec;
 }
@@ -70,7 +70,7 @@ Result<void> prepare_cache(SetupAnswers& answers, const std::string& cache_root)
   answers.wallpapers_url = std::string(kDefaultWallpapersUrl);
   answers.cache_choice = "no";
 
-  if (exists(fs::path(answers.configs_dir) / ".git") && exists(fs::path(answers.wallpapers_dir) / ".git")) {
+  if (present(fs::path(answers.configs_dir) / ".git") && present(fs::path(answers.wallpapers_dir) / ".git")) {
     auto choice = Select<std::string>("Cached repositories detected locally:")
                       .item("yes", "Yes (Use local cache directly - fastest)",
                             "Do not pull updates, use existing folders as-is")
@@ -92,7 +92,7 @@ Result<void> prepare_cache(SetupAnswers& answers, const std::string& cache_root)
     answers.wallpapers_url = std::move(*wallpapers);
 
     for (const auto& dir : {answers.configs_dir, answers.wallpapers_dir})
-      if (exists(dir))
+      if (present(dir))
         if (auto r = remove_tree(dir); !r) return r;
     return synchronise(answers);
   }
@@ -103,7 +103,11 @@ Result<void> prepare_cache(SetupAnswers& answers, const std::string& cache_root)
 
 Result<void> clone_or_update_repo(std::string_view url, const std::string& dest) {
   const fs::path path(dest);
-  if (exists(path / ".git")) {
+  // Only the empty path and a root have no parent (a bare name's parent is
+  // the working directory). Checked before anything is removed, so that a
+  // root is never emptied.
+  if (dest.empty() || !path.has_relative_path()) return fail("No parent directory");
+  if (present(path / ".git")) {
     auto pulled = run_git({"pull"}, dest);
     if (!pulled) return fail(std::move(pulled).error());
     if (pulled->success()) return {};
@@ -111,13 +115,10 @@ Result<void> clone_or_update_repo(std::string_view url, const std::string& dest)
     // cannot be removed, the clone below says so.
     std::error_code ignored;
     fs::remove_all(path, ignored);
-  } else if (exists(path)) {
+  } else if (present(path)) {
     if (auto r = remove_tree(path); !r) return r;
   }
 
-  // Only the empty path and a root have no parent; a bare name's parent is
-  // the working directory, which exists.
-  if (dest.empty() || !path.has_relative_path()) return fail("No parent directory");
   const fs::path parent = path.parent_path();
   if (!parent.empty()) {
     std::error_code ec;

@@ -1,0 +1,93 @@
+#include "wizard/process.hpp"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+namespace {
+
+std::string read_all(int fd) {
+  std::string out;
+  char buf[256];
+  ssize_t n;
+  while ((n = ::read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<std::size_t>(n));
+  ::close(fd);
+  return out;
+}
+
+SpawnOptions shell(std::string script) {
+  SpawnOptions o;
+  o.argv = {"sh", "-c", std::move(script)};
+  return o;
+}
+
+}  // namespace
+
+TEST(ChildProcess, StreamsDirectoryAndEnvironment) {
+  const std::string dir = std::filesystem::canonical(std::filesystem::temp_directory_path()).string();
+  setenv("TERVANE_KEPT", "kept", 1);
+  setenv("PYTHONUNBUFFERED", "0", 1);
+  SpawnOptions o = shell("pwd; echo \"$TERVANE_KEPT $PYTHONUNBUFFERED\"; echo oops >&2; cat");
+  o.cwd = dir;
+  o.env = {{"PYTHONUNBUFFERED", "1"}};
+  o.in = Stdio::Null;
+  o.out = Stdio::Pipe;
+  o.err = Stdio::Pipe;
+  auto child = Child::spawn(o);
+  ASSERT_TRUE(child) << child.error().message();
+  const int out = child->take_stdout(), err = child->take_stderr();
+  EXPECT_EQ(child->take_stdout(), -1);
+  EXPECT_EQ(read_all(out), dir + "\nkept 1\n");
+  EXPECT_EQ(read_all(err), "oops\n");
+  auto status = child->wait();
+  ASSERT_TRUE(status);
+  EXPECT_TRUE(status->success());
+  unsetenv("TERVANE_KEPT");
+  unsetenv("PYTHONUNBUFFERED");
+}
+
+TEST(ChildProcess, ReportsHowTheChildEnded) {
+  auto three = run_to_end(shell("exit 3"));
+  ASSERT_TRUE(three);
+  EXPECT_TRUE(three->exited);
+  EXPECT_EQ(three->code, 3);
+  EXPECT_FALSE(three->success());
+
+  auto killed = run_to_end(shell("kill -TERM $$"));
+  ASSERT_TRUE(killed);
+  EXPECT_FALSE(killed->exited);
+  EXPECT_EQ(killed->signal, SIGTERM);
+  EXPECT_FALSE(killed->success());
+
+  SpawnOptions missing;
+  missing.argv = {"tervane-no-such-program"};
+  auto not_found = Child::spawn(missing);
+  ASSERT_FALSE(not_found);
+  EXPECT_EQ(not_found.error().message(), "No such file or directory (os error 2)");
+
+  SpawnOptions bad_dir = shell("true");
+  bad_dir.cwd = "/nonexistent/dir";
+  auto no_dir = Child::spawn(bad_dir);
+  ASSERT_FALSE(no_dir);
+  EXPECT_EQ(no_dir.error().message(), "No such file or directory (os error 2)");
+}
+
+TEST(ChildProcess, PipeEndsAreNotInheritedByLaterChildren) {
+  SpawnOptions first = shell("sleep 5");
+  first.out = Stdio::Pipe;
+  auto holder = Child::spawn(first);
+  ASSERT_TRUE(holder);
+  const int fd = holder->take_stdout();
+  auto probe = run_to_end(shell("test -e /proc/$$/fd/" + std::to_string(fd)));
+  ASSERT_TRUE(probe);
+  EXPECT_EQ(probe->code, 1) << "descriptor " << fd << " leaked into the next child";
+  ::close(fd);
+  kill(holder->pid(), SIGKILL);
+  auto ended = holder->wait();
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(ended->signal, SIGKILL);
+}
