@@ -51,41 +51,53 @@ milliseconds left_until(Clock::time_point deadline) {
 }
 
 /// The child's half of the start: never returns.
-/// `report` is a close-on-exec pipe: it closes without a byte when exec
-/// succeeds, or carries the step that failed and its errno.
-[[noreturn]] void exec_child(int slave, int report, const PtyOptions& options, char* const argv[],
-                             char* const envp[]) {
-  auto fail = [report](int step) {
-    const int info[2] = {step, errno};
-    ssize_t ignored = write(report, info, sizeof info);
-    (void)ignored;
-    _exit(127);
-  };
+/// Steps of the child's set-up, for the failure message.
+const char* const kSteps[] = {"TIOCSCTTY", "dup2", "open stdout_path", "open stdin_path",
+                              "open stderr_path", "chdir", "exec"};
+
+/// Tells the parent through `report` which step failed, and ends the child.
+[[noreturn]] void fail_child(int report, int step) {
+  const int info[2] = {step, errno};
+  ssize_t ignored = write(report, info, sizeof info);
+  (void)ignored;
+  _exit(127);
+}
+
+/// Makes `slave` the child's controlling terminal and standard streams, with
+/// the redirections of `options`. Only async-signal-safe calls.
+void setup_child(int slave, int report, const PtyOptions& options) {
   setsid();
   // The slave becomes the controlling terminal, so Ctrl-C from the master
   // reaches the program as SIGINT.
-  if (ioctl(slave, TIOCSCTTY, 0) < 0) fail(0);
+  if (ioctl(slave, TIOCSCTTY, 0) < 0) fail_child(report, 0);
   for (int fd = 0; fd <= 2; ++fd)
-    if (dup2(slave, fd) < 0) fail(1);
-  if (!options.stdout_path.empty()) {
-    const int fd = open(options.stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0 || dup2(fd, 1) < 0) fail(2);
+    if (dup2(slave, fd) < 0) fail_child(report, 1);
+  const struct {
+    const std::string& path;
+    int fd, flags, step;
+  } redirects[] = {
+      {options.stdout_path, 1, O_WRONLY | O_CREAT | O_TRUNC, 2},
+      {options.stdin_path, 0, O_RDONLY, 3},
+      {options.stderr_path, 2, O_WRONLY | O_CREAT | O_TRUNC, 4},
+  };
+  for (const auto& r : redirects) {
+    if (r.path.empty()) continue;
+    const int fd = open(r.path.c_str(), r.flags, 0644);
+    if (fd < 0 || dup2(fd, r.fd) < 0) fail_child(report, r.step);
     close(fd);
   }
-  if (!options.stdin_path.empty()) {
-    const int fd = open(options.stdin_path.c_str(), O_RDONLY);
-    if (fd < 0 || dup2(fd, 0) < 0) fail(3);
-    close(fd);
-  }
-  if (!options.cwd.empty() && chdir(options.cwd.c_str()) < 0) fail(4);
+  if (!options.cwd.empty() && chdir(options.cwd.c_str()) < 0) fail_child(report, 5);
   const long max_fd = sysconf(_SC_OPEN_MAX);
   for (int fd = 3; fd < (max_fd > 0 && max_fd < 65536 ? max_fd : 1024); ++fd)
     if (fd != report) close(fd);
   signal(SIGPIPE, SIG_DFL);
   signal(SIGINT, SIG_DFL);
-  execve(argv[0], argv, envp);
-  fail(5);
-  _exit(127);  // fail() does not return
+}
+
+std::vector<std::string> env_strings(const std::map<std::string, std::string>& env) {
+  std::vector<std::string> out;
+  for (const auto& [k, v] : env) out.push_back(k + "=" + v);
+  return out;
 }
 
 }  // namespace
@@ -93,6 +105,32 @@ milliseconds left_until(Clock::time_point deadline) {
 PtyDriver::PtyDriver(std::vector<std::string> argv, std::map<std::string, std::string> env,
                      PtyOptions options)
     : screen_(options.cols, options.rows), cols_(options.cols) {
+  // Everything the child needs is built before fork: no allocation after it.
+  std::vector<std::string> envs = env_strings(env);
+  std::vector<char*> cargv, cenv;
+  for (auto& a : argv) cargv.push_back(a.data());
+  cargv.push_back(nullptr);
+  for (auto& e : envs) cenv.push_back(e.data());
+  cenv.push_back(nullptr);
+  start([&] { execve(cargv[0], cargv.data(), cenv.data()); }, argv.empty() ? "" : argv[0],
+        true, options);
+}
+
+PtyDriver::PtyDriver(std::function<int()> body, std::map<std::string, std::string> env,
+                     PtyOptions options)
+    : screen_(options.cols, options.rows), cols_(options.cols) {
+  start(
+      [&] {
+        clearenv();
+        for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
+        const int status = body();
+        _exit(status);
+      },
+      "test body", false, options);
+}
+
+void PtyDriver::start(const std::function<void()>& run_child, const std::string& what,
+                      bool execs, const PtyOptions& options) {
   winsize ws{};
   ws.ws_col = options.cols;
   ws.ws_row = options.rows;
@@ -112,16 +150,6 @@ PtyDriver::PtyDriver(std::vector<std::string> argv, std::map<std::string, std::s
     t.c_cc[VTIME] = 0;
     tcsetattr(slave, TCSANOW, &t);
   }
-
-  // Everything the child needs is built before fork: no allocation after it.
-  std::vector<std::string> env_strings;
-  for (const auto& [k, v] : env) env_strings.push_back(k + "=" + v);
-  std::vector<char*> cargv, cenv;
-  for (auto& a : argv) cargv.push_back(a.data());
-  cargv.push_back(nullptr);
-  for (auto& e : env_strings) cenv.push_back(e.data());
-  cenv.push_back(nullptr);
-
   int report[2];
   if (pipe2(report, O_CLOEXEC) != 0) {
     ADD_FAILURE() << "pipe: " << std::strerror(errno);
@@ -131,7 +159,11 @@ PtyDriver::PtyDriver(std::vector<std::string> argv, std::map<std::string, std::s
   if (pid_ == 0) {
     close(master_);
     close(report[0]);
-    exec_child(slave, report[1], options, cargv.data(), cenv.data());
+    setup_child(slave, report[1], options);
+    // An exec closes the report pipe by itself; a test body closes it here.
+    if (!execs) close(report[1]);
+    run_child();
+    fail_child(report[1], 6);
   }
   close(slave);
   close(report[1]);
@@ -150,12 +182,9 @@ PtyDriver::PtyDriver(std::vector<std::string> argv, std::map<std::string, std::s
     got = read(report[0], info, sizeof info);
   } while (got < 0 && errno == EINTR);
   close(report[0]);
-  if (got == static_cast<ssize_t>(sizeof info)) {
-    static const char* steps[] = {"TIOCSCTTY", "dup2", "open stdout_path", "open stdin_path",
-                                  "chdir", "exec"};
-    ADD_FAILURE() << "starting " << argv[0] << ": " << steps[info[0]] << ": "
+  if (got == static_cast<ssize_t>(sizeof info))
+    ADD_FAILURE() << "starting " << what << ": " << kSteps[info[0]] << ": "
                   << std::strerror(info[1]);
-  }
   fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
   fcntl(master_, F_SETFD, FD_CLOEXEC);
 }

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -22,9 +23,12 @@ struct PtyOptions {
   bool raw_before_start = true;
   /// Standard input, output and error are all the terminal unless redirected:
   /// a path for standard output (e.g. a file) or "" to keep the terminal.
-  std::string stdout_path;
-  std::string stdin_path;
-  std::string cwd;
+  std::string stdout_path = {};
+  std::string stdin_path = {};
+  /// Standard error to a file instead of the terminal (a program that cannot
+  /// draw its prompts).
+  std::string stderr_path = {};
+  std::string cwd = {};
 };
 
 /// How the program ended.
@@ -38,6 +42,11 @@ class PtyDriver {
  public:
   /// Starts `argv` with exactly the environment `env` (nothing inherited).
   PtyDriver(std::vector<std::string> argv, std::map<std::string, std::string> env,
+            PtyOptions options = {});
+  /// Runs `body` in a forked child whose standard streams are the terminal
+  /// (its controlling terminal) and whose environment is exactly `env`; the
+  /// child ends with body's return value as its exit status.
+  PtyDriver(std::function<int()> body, std::map<std::string, std::string> env,
             PtyOptions options = {});
   ~PtyDriver();  // kills and reaps the program if it still runs
   PtyDriver(const PtyDriver&) = delete;
@@ -87,6 +96,8 @@ class PtyDriver {
   std::string dump();
 
  private:
+  void start(const std::function<void()>& run_child, const std::string& what, bool execs,
+             const PtyOptions& options);
   /// Reads what is available, waiting at most `timeout` for the first byte.
   /// Returns the number of bytes read; sets eof_ once the terminal has no
   /// writer left.
