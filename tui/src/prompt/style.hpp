@@ -29,6 +29,7 @@ bool unicode_symbols_on();
 
 /// Tests only: while alive, colours_on(), colours_on_stderr() and
 /// unicode_symbols_on() answer these values instead of the decisions.
+/// Overrides nest: destroying one brings back what it replaced.
 class DecisionOverride {
  public:
   DecisionOverride(bool colours, bool unicode);

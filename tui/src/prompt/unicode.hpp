@@ -1,5 +1,7 @@
 // unicode.hpp: UTF-8 handling and the character properties the kit measures
-// and edits text with (White_Space, lower-case mapping, display width).
+// and edits text with (White_Space, Alphabetic/Numeric, lower-case mapping,
+// display width). The property tables are generated from the Unicode
+// character database into unicode_tables.cpp by tools/gen_unicode_tables.py.
 #pragma once
 
 #include <cstddef>
