@@ -21,6 +21,7 @@ test: test-deps
 	cmake --preset tsan >/dev/null
 	cmake --build --preset tsan -j $(JOBS)
 	ctest --preset tsan
+	bash tui/tests/unicode_tables_check.sh
 	bash tui/tests/playbooks/check.sh
 
 bench: test-deps
