@@ -147,7 +147,7 @@ std::string cursor_up(std::size_t n) {
 
 /// The engine's bar: everything the caller and the ticker share, behind `mu`.
 struct BarState {
-  BarState(SpinnerTarget t) : target(t), limiter(RateLimiter::Clock::now()) {}
+  explicit BarState(SpinnerTarget t) : target(t), limiter(RateLimiter::Clock::now()) {}
 
   std::mutex mu;
   std::string message;
@@ -340,8 +340,7 @@ class EngineBar {
 
 /// "{spinner:.magenta}", the gap, then the template; ungrouped bars get two
 /// spaces.
-std::string format_progress_start(std::string_view tmpl, bool grouped, bool last) {
-  (void)last;
+std::string format_progress_start(std::string_view tmpl, bool grouped, [[maybe_unused]] bool last) {
   std::string line = "{spinner:.magenta}";
   line += grouped ? " " : "  ";
   line += tmpl;
