@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -155,19 +156,6 @@ TEST(TermKeys, DecodesWhatIsTypedWithoutEchoAndRestoresTheTerminal) {
     EXPECT_TRUE(same_attrs(pty.attrs(), before)) << "attributes changed by " << readable(c.bytes);
     EXPECT_EQ(readable(pty.screen_bytes(20ms)), "") << "echo of " << readable(c.bytes);
   }
-}
-
-TEST(TermKeys, TypeaheadStaysForTheNextRead) {
-  Pty pty;
-  const Term term(pty.slave(), pty.slave());
-  EXPECT_EQ(press(pty, term, "ab\x1b[B").value(), Key::character(U'a'));
-  // The rest was typed while the terminal was briefly back in line mode.
-  auto next = std::async(std::launch::async, [&term] { return term.read_key(); });
-  ASSERT_EQ(next.wait_for(5s), std::future_status::ready);
-  EXPECT_EQ(next.get().value(), Key::character(U'b'));
-  next = std::async(std::launch::async, [&term] { return term.read_key(); });
-  ASSERT_EQ(next.wait_for(5s), std::future_status::ready);
-  EXPECT_EQ(next.get().value(), Key::of(K::ArrowDown));
 }
 
 TEST(TermKeys, RawModeKeepsOutputProcessing) {

@@ -1,0 +1,230 @@
+// The signal guard, observed from outside: each case runs in a child process
+// and the parent looks at how it ended, what it wrote and which files remain.
+#include "prompt/signals.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "prompt/term.hpp"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::string tmpl = (fs::temp_directory_path() / "guard-XXXXXX").string();
+    if (::mkdtemp(tmpl.data()) == nullptr) std::abort();
+    path_ = tmpl;
+  }
+  ~ScratchDir() { fs::remove_all(path_); }
+  // Creates a file holding a secret and returns its path.
+  std::string file(const std::string& name) const {
+    const fs::path p = path_ / name;
+    std::ofstream(p) << "secret\n";
+    return p.string();
+  }
+
+ private:
+  fs::path path_;
+};
+
+struct Ending {
+  int status = -1;
+  std::string err;  // what the child wrote to standard error
+};
+
+// Runs `body` in a child whose standard error is captured; `body` returns the
+// exit code it wants if it gets that far.
+template <class Body>
+Ending run_child(Body body) {
+  int pipe_fds[2];
+  if (::pipe(pipe_fds) != 0) std::abort();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(pipe_fds[1], STDERR_FILENO);
+    ::close(pipe_fds[0]);
+    ::close(pipe_fds[1]);
+    ::_exit(body());
+  }
+  ::close(pipe_fds[1]);
+  Ending end;
+  char buf[512];
+  ssize_t n;
+  while ((n = ::read(pipe_fds[0], buf, sizeof buf)) > 0) end.err.append(buf, static_cast<std::size_t>(n));
+  ::close(pipe_fds[0]);
+  ::waitpid(pid, &end.status, 0);
+  return end;
+}
+
+std::string describe(int status) {
+  if (WIFSIGNALED(status)) return "killed by signal " + std::to_string(WTERMSIG(status));
+  if (WIFEXITED(status)) return "exited " + std::to_string(WEXITSTATUS(status));
+  return "status " + std::to_string(status);
+}
+
+}  // namespace
+
+TEST(SignalGuard, CleansUpThenDiesByTheSameSignal) {
+  const struct {
+    int sig;
+    bool cursor_hidden;
+    std::string err;
+  } cases[] = {
+      {SIGTERM, true, "\x1b[?25h"},
+      {SIGHUP, true, "\x1b[?25h"},
+      {SIGINT, true, "\x1b[?25h"},
+      {SIGINT, false, ""},
+      {SIGTERM, false, ""},
+  };
+  for (const auto& c : cases) {
+    ScratchDir dir;
+    const std::string secret = dir.file("vars.json");
+    const std::string forgotten = dir.file("released.ini");
+    const auto end = run_child([&] {
+      signal_guard::install();
+      signal_guard::install();  // a second call changes nothing
+      if (signal_guard::register_file(secret) < 0) return 2;
+      const int slot = signal_guard::register_file(forgotten);
+      if (slot < 0) return 3;
+      signal_guard::unregister_file(slot);
+      signal_guard::set_cursor_hidden(c.cursor_hidden);
+      ::raise(c.sig);
+      return 0;
+    });
+    const std::string label = std::string(strsignal(c.sig)) + (c.cursor_hidden ? ", cursor hidden" : "");
+    ASSERT_TRUE(WIFSIGNALED(end.status)) << label << ": " << describe(end.status);
+    EXPECT_EQ(WTERMSIG(end.status), c.sig) << label;
+    EXPECT_FALSE(fs::exists(secret)) << label;
+    EXPECT_TRUE(fs::exists(forgotten)) << label;
+    EXPECT_EQ(end.err, c.err) << label;
+  }
+}
+
+TEST(SignalGuard, FatalReportsUnlinksAndExits101) {
+  ScratchDir dir;
+  const std::string inventory = dir.file("hosts.ini");
+  const std::string vars = dir.file("vars.json");
+  const auto end = run_child([&] {
+    signal_guard::install();
+    signal_guard::register_file(inventory);
+    signal_guard::register_file(vars);
+    signal_guard::fatal("failed to spawn thread: Resource temporarily unavailable (os error 11)");
+    return 1;  // not reached
+  });
+  ASSERT_TRUE(WIFEXITED(end.status)) << describe(end.status);
+  EXPECT_EQ(WEXITSTATUS(end.status), 101);
+  EXPECT_EQ(end.err, "failed to spawn thread: Resource temporarily unavailable (os error 11)\n");
+  EXPECT_FALSE(fs::exists(inventory));
+  EXPECT_FALSE(fs::exists(vars));
+}
+
+TEST(SignalGuard, RegistrationRefusesWhatItCannotHold) {
+  ScratchDir dir;
+  const std::string kept = dir.file("kept");
+  std::vector<std::string> files;
+  for (int i = 0; i < 40; ++i) files.push_back(dir.file("f" + std::to_string(i)));
+  const auto end = run_child([&] {
+    if (signal_guard::register_file(std::string(5000, 'a')) != -1) return 2;
+    if (signal_guard::register_file("") != -1) return 3;
+    // Fill every slot; the first refusal leaves that file alone.
+    std::size_t taken = 0;
+    while (taken < files.size() && signal_guard::register_file(files[taken]) >= 0) ++taken;
+    if (taken == 0 || taken == files.size()) return 4;
+    if (signal_guard::register_file(kept) != -1) return 5;
+    // A released slot can be claimed again.
+    signal_guard::unregister_file(0);
+    if (signal_guard::register_file(files[taken]) < 0) return 6;
+    signal_guard::unlink_registered_files();
+    return static_cast<int>(100 + taken);
+  });
+  ASSERT_TRUE(WIFEXITED(end.status)) << describe(end.status);
+  ASSERT_GT(WEXITSTATUS(end.status), 100) << describe(end.status);
+  const std::size_t taken = static_cast<std::size_t>(WEXITSTATUS(end.status) - 100);
+  EXPECT_TRUE(fs::exists(files[0])) << "unregistered before the unlink";
+  for (std::size_t i = 1; i <= taken; ++i) EXPECT_FALSE(fs::exists(files[i])) << files[i];
+  for (std::size_t i = taken + 1; i < files.size(); ++i) EXPECT_TRUE(fs::exists(files[i])) << files[i];
+  EXPECT_TRUE(fs::exists(kept));
+}
+
+TEST(SignalGuard, SignalDuringAKeyReadRestoresTheTerminal) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(slave, 0);
+  termios before{};
+  ASSERT_EQ(::tcgetattr(slave, &before), 0);
+  ScratchDir dir;
+  const std::string secret = dir.file("vars.json");
+
+  const struct {
+    int sig;
+    const char* typed;  // nothing: the parent sends the signal instead
+  } cases[] = {{SIGTERM, nullptr}, {SIGHUP, nullptr}, {SIGINT, "\x03"}};
+  for (const auto& c : cases) {
+    std::ofstream(secret) << "secret\n";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::dup2(slave, STDERR_FILENO);
+      signal_guard::install();
+      signal_guard::register_file(secret);
+      const Term term = Term::stderr_term();
+      (void)term.hide_cursor();
+      (void)Term(STDERR_FILENO, slave).read_key();
+      ::_exit(0);
+    }
+    bool raw = false;
+    for (int i = 0; i < 500 && !raw; ++i) {
+      termios now{};
+      ::tcgetattr(slave, &now);
+      raw = (now.c_lflag & ICANON) == 0;
+      if (!raw) std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_TRUE(raw) << strsignal(c.sig);
+    if (c.typed != nullptr) {
+      ASSERT_EQ(::write(master, c.typed, 1), 1);
+    } else {
+      ::kill(pid, c.sig);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status)) << strsignal(c.sig) << ": " << describe(status);
+    EXPECT_EQ(WTERMSIG(status), c.sig);
+    EXPECT_FALSE(fs::exists(secret)) << strsignal(c.sig);
+    termios after{};
+    ASSERT_EQ(::tcgetattr(slave, &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag) << strsignal(c.sig);
+    EXPECT_EQ(after.c_iflag, before.c_iflag) << strsignal(c.sig);
+    // Hidden once, shown once: by the key reader on Ctrl-C, by the guard otherwise.
+    std::string shown;
+    pollfd p{master, POLLIN, 0};
+    while (::poll(&p, 1, 100) > 0) {
+      char buf[64];
+      const ssize_t n = ::read(master, buf, sizeof buf);
+      if (n <= 0) break;
+      shown.append(buf, static_cast<std::size_t>(n));
+    }
+    EXPECT_EQ(readable(shown), "<esc>[?25l<esc>[?25h") << strsignal(c.sig);
+  }
+  ::close(slave);
+  ::close(master);
+}
