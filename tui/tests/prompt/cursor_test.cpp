@@ -12,57 +12,29 @@ StringCursor at(std::string_view text, std::size_t k) {
   return c;
 }
 
-TEST(StringCursor, InsertAndDeleteAroundTheCursor) {
-  StringCursor c;
-  for (char32_t ch : std::u32string_view(U"abc")) c.insert(ch);
-  c.move_left();
-  c.move_left();
-  c.insert(U'X');
-  EXPECT_EQ(c.text(), "aXbc");
-  EXPECT_EQ(c.cursor(), 2u);
-
-  StringCursor start = at("ab", 0);
-  start.delete_left();  // nothing before the cursor
-  EXPECT_EQ(start.text(), "ab");
-  EXPECT_EQ(start.cursor(), 0u);
-
-  StringCursor end = at("ab", 2);
-  end.delete_right();  // nothing under the cursor
-  EXPECT_EQ(end.text(), "ab");
-  end.move_right();
-  EXPECT_EQ(end.cursor(), 2u);
-  end.delete_left();
-  EXPECT_EQ(end.text(), "a");
-  EXPECT_EQ(end.cursor(), 1u);
-
-  // Characters, not bytes: one step over a multi-byte character.
+// The editing keys as typed are covered through the prompt; these are the
+// cases keys reach only with effort: characters of several bytes, white space
+// beyond the ASCII blank, several lines.
+TEST(StringCursor, CharactersNotBytes) {
   StringCursor wide = at("héllo", 2);
   wide.delete_left();
   EXPECT_EQ(wide.text(), "hllo");
   EXPECT_EQ(wide.size(), 4u);
+  EXPECT_EQ(wide.cursor(), 1u);
 
   StringCursor ext = at("ab", 1);
-  ext.extend("cd");
-  EXPECT_EQ(ext.text(), "abcd");
+  ext.extend("cdé");
+  EXPECT_EQ(ext.text(), "abcdé");
   EXPECT_EQ(ext.cursor(), 1u);
 }
 
 TEST(StringCursor, WordMovesAndWordDeletion) {
-  StringCursor c = at("git pull origin", 15);
-  c.delete_word_to_the_left();
-  EXPECT_EQ(c.text(), "git pull ");
-  EXPECT_EQ(c.cursor(), 9u);
-  c.delete_word_to_the_left();
-  EXPECT_EQ(c.text(), "git ");
-  EXPECT_EQ(c.cursor(), 4u);
-
   const struct {
     const char* text;
     std::size_t from;
     bool right;
     std::size_t want;
   } moves[] = {
-      {"one two", 7, false, 4}, {"one two", 0, true, 4},  {"one two", 4, true, 7},
       {"one two", 4, false, 0}, {"one two", 7, true, 7},  {"one two", 0, false, 0},
       {"one two", 2, true, 4},  {"one two", 5, false, 4},
       {"  lead", 0, true, 2},   {"a\tb", 0, true, 2},      // tab separates words
