@@ -105,8 +105,9 @@ class SetupRun : public ::testing::Test {
   void fail_call(int call, int code) { box.dir.write_file(log / ("code" + std::to_string(call)), std::to_string(code)); }
   fs::path call_dir(int call) const { return log / ("call" + std::to_string(call)); }
 
-  std::unique_ptr<PtyDriver> start() {
-    return std::make_unique<PtyDriver>(std::vector<std::string>{wizard.string()}, box.env(), wide());
+  std::unique_ptr<PtyDriver> start(const fs::path& program = {}) {
+    return std::make_unique<PtyDriver>(std::vector<std::string>{(program.empty() ? wizard : program).string()},
+                                       box.env(), wide());
   }
 
   // From the command menu to the execution-mode question.
@@ -177,8 +178,12 @@ class SetupRun : public ::testing::Test {
 };
 
 TEST_F(SetupRun, FullBootstrapRunsOnceWithTheRunFilesThenCelebrates) {
-  auto tty = start();
+  // Started through a link elsewhere: the project root follows the link's target.
+  fs::create_directories(box.work / "elsewhere");
+  fs::create_symlink(wizard, box.work / "elsewhere/tw");
+  auto tty = start(box.work / "elsewhere/tw");
   answer_questions(*tty);
+  EXPECT_NE(tty->output().find("Preparing dynamic configuration…"), std::string::npos);
   EXPECT_NE(tty->output().find("Target: installer@10.9.8.7"), std::string::npos);
   tty->key(PtyDriver::kEnter);
   ASSERT_TRUE(tty->expect("Deployment Running"));
