@@ -26,7 +26,8 @@ class Capture {
   SpinnerTarget target() const { return SpinnerTarget{fileno(file_), true, 40}; }
   std::string bytes() const {
     std::string out(1 << 16, '\0');
-    out.resize(static_cast<std::size_t>(std::max<ssize_t>(0, ::pread(fileno(file_), out.data(), out.size(), 0))));
+    const ssize_t n = ::pread(fileno(file_), out.data(), out.size(), 0);
+    out.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
     return out;
   }
 
