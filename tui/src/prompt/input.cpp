@@ -128,8 +128,13 @@ ThemeState Password::on(const Key& key) {
   return submit_or_error(input_.text(), validate_);
 }
 
-Result<void> Password::edit(const Key& key, const Term&) {
+Result<void> Password::edit(const Key& key, const Term& term) {
   // Word editing would reveal where the spaces are; a password gets none.
   edit_common(input_, key);
+  // The last two bytes of a modified arrow key are still unread: left there
+  // they would arrive as two typed characters and end up in the password.
+  if (key.kind == Kind::UnknownEscSeq && key.seq == "[1;") {
+    if (auto tail = term.read_bytes(2); !tail) return fail(std::move(tail).error());
+  }
   return {};
 }
