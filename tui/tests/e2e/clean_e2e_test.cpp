@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
 #include <string>
 
 #include "e2e/pty_driver.hpp"
@@ -39,9 +38,8 @@ Outcome run_clean(const Sandbox& box) {
 }
 
 // A cache like the one setup leaves: two real clones below home.
-void fill_cache(Sandbox& box, const fs::path& home) {
-  const fs::path repo = box.bare_repo("dots-" + std::to_string(std::hash<std::string>{}(home.string())),
-                                      {{"README", "dots\n"}});
+void fill_cache(Sandbox& box, const fs::path& home, const std::string& repo_name = "dots") {
+  const fs::path repo = box.bare_repo(repo_name, {{"README", "dots\n"}});
   const fs::path root = home / "temp" / ".tervane-bootstrap";
   for (const char* name : {"configs", "wallpapers"})
     ASSERT_EQ(box.run({"git", "clone", "-q", repo.string(), (root / name).string()}).status, 0);
@@ -79,7 +77,7 @@ TEST(CleanCommand, FollowsHomeButNamesTheTildePath) {
   Sandbox box;
   const fs::path other = box.dir / "elsewhere";
   fill_cache(box, other);
-  fill_cache(box, box.home);
+  fill_cache(box, box.home, "home-dots");
   box.set_env("HOME", other.string());
 
   const Outcome o = run_clean(box);
