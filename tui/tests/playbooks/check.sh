@@ -21,6 +21,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+trap "exit 130" INT TERM
 
 passed=0 failed=0 skipped=0
 pass() { passed=$((passed + 1)); echo "PASS: $*"; }
