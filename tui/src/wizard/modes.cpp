@@ -28,32 +28,6 @@ const std::vector<RadioButton<std::string>>& execution_modes() {
   return modes;
 }
 
-const std::vector<RadioButton<std::string>>& playbook_phases() {
-  static const std::vector<RadioButton<std::string>> phases = {
-      {"00-preflight.yml", "00-preflight: Preflight checks & gum helper",
-       "Verify facts, check specs, and ensure gum is installed"},
-      {"05-openssh.yml", "05-openssh: OpenSSH Daemon config",
-       "Ensure sshd is installed, enabled, and running securely"},
-      {"10-user.yml", "10-user: Target user creation & wheel setup",
-       "Create your main username, reset password, and update sudoers"},
-      {"20-network.yml", "20-network: Wi-Fi scanning & setup",
-       "Scan for active networks and configure NetworkManager profiles"},
-      {"30-yay.yml", "30-yay: Yay AUR helper bootstrap",
-       "Build base-devel tools and install the yay AUR helper"},
-      {"40-base-packages.yml", "40-base-packages: Core CLI utilities & fonts",
-       "Deploy standard utilities (fish, neovim, git, starship) and system fonts"},
-      {"50-ssh.yml", "50-ssh: Remote SSH identity configuration",
-       "Generate tokenless SSH keys and authorize host signatures"},
-      {"60-tervane.yml", "60-tervane: Tervane dotfiles & installer",
-       "Transfer cached configuration structures and run install.fish"},
-      {"70-desktop-apps.yml", "70-desktop-apps: Hyprland, SDDM, bluetooth & wallpapers",
-       "Install target desktop apps, configure bluetooth, and copy wallpapers"},
-      {"80-finalize.yml", "80-finalize: Post-install finalized instructions",
-       "Output finalizing walkthrough guide and handle sddm/reboot choices"},
-      {kExitValue, "Exit Wizard", "Quit the Tervane setup wizard"},
-  };
-  return phases;
-}
 
 // The last path component, as the "Deployment Running" note names it.
 std::string file_name(const std::string& path) {
@@ -105,6 +79,33 @@ Result<void> run_phase_menu(const RunFiles& files) {
 }
 
 }  // namespace
+
+const std::vector<RadioButton<std::string>>& playbook_phases() {
+  static const std::vector<RadioButton<std::string>> phases = {
+      {"00-preflight.yml", "00-preflight: Preflight checks & gum helper",
+       "Verify facts, check specs, and ensure gum is installed"},
+      {"05-openssh.yml", "05-openssh: OpenSSH Daemon config",
+       "Ensure sshd is installed, enabled, and running securely"},
+      {"10-user.yml", "10-user: Target user creation & wheel setup",
+       "Create your main username, reset password, and update sudoers"},
+      {"20-network.yml", "20-network: Wi-Fi scanning & setup",
+       "Scan for active networks and configure NetworkManager profiles"},
+      {"30-yay.yml", "30-yay: Yay AUR helper bootstrap",
+       "Build base-devel tools and install the yay AUR helper"},
+      {"40-base-packages.yml", "40-base-packages: Core CLI utilities & fonts",
+       "Deploy standard utilities (fish, neovim, git, starship) and system fonts"},
+      {"50-ssh.yml", "50-ssh: Remote SSH identity configuration",
+       "Generate tokenless SSH keys and authorize host signatures"},
+      {"60-tervane.yml", "60-tervane: Tervane dotfiles & installer",
+       "Transfer cached configuration structures and run install.fish"},
+      {"70-desktop-apps.yml", "70-desktop-apps: Hyprland, SDDM, bluetooth & wallpapers",
+       "Install target desktop apps, configure bluetooth, and copy wallpapers"},
+      {"80-finalize.yml", "80-finalize: Post-install finalized instructions",
+       "Output finalizing walkthrough guide and handle sddm/reboot choices"},
+      {kExitValue, "Exit Wizard", "Quit the Tervane setup wizard"},
+  };
+  return phases;
+}
 
 Result<void> run_execution_modes(const RunFiles& files) {
   auto mode = Select<std::string>("Choose execution mode:").items(execution_modes()).interact();

@@ -17,6 +17,7 @@
 #include "prompt/style.hpp"
 #include "prompt/theme.hpp"
 #include "prompt/wrap.hpp"
+#include "wizard/modes.hpp"
 #include "wizard/playbook_runner.hpp"
 #include "wizard/process.hpp"
 
@@ -24,27 +25,12 @@ namespace {
 
 // The phase menu's frame with its longest hint under the cursor, coloured.
 std::string phase_menu_frame() {
-  static const char* rows[][2] = {
-      {"00-preflight: Preflight checks & gum helper", "Verify facts, check specs, and ensure gum is installed"},
-      {"05-openssh: OpenSSH Daemon config", "Ensure sshd is installed, enabled, and running securely"},
-      {"10-user: Target user creation & wheel setup", "Create your main username, reset password, and update sudoers"},
-      {"20-network: Wi-Fi scanning & setup", "Scan for active networks and configure NetworkManager profiles"},
-      {"30-yay: Yay AUR helper bootstrap", "Build base-devel tools and install the yay AUR helper"},
-      {"40-base-packages: Core CLI utilities & fonts",
-       "Deploy standard utilities (fish, neovim, git, starship) and system fonts"},
-      {"50-ssh: Remote SSH identity configuration", "Generate tokenless SSH keys and authorize host signatures"},
-      {"60-tervane: Tervane dotfiles & installer", "Transfer cached configuration structures and run install.fish"},
-      {"70-desktop-apps: Hyprland, SDDM, bluetooth & wallpapers",
-       "Install target desktop apps, configure bluetooth, and copy wallpapers"},
-      {"80-finalize: Post-install finalized instructions",
-       "Output finalizing walkthrough guide and handle sddm/reboot choices"},
-      {"Exit Wizard", "Quit the Tervane setup wizard"},
-  };
   DecisionOverride colours(true, true);
   const ThemeState active;
   std::string frame = theme::format_header(active, "Select a standalone playbook phase to execute:");
-  for (std::size_t i = 0; i < std::size(rows); ++i)
-    frame += theme::format_select_item(active, i == 5, rows[i][0], rows[i][1]);
+  const auto& rows = playbook_phases();
+  for (std::size_t i = 0; i < rows.size(); ++i)
+    frame += theme::format_select_item(active, i == 5, rows[i].label, rows[i].hint);
   return frame + theme::format_footer(active);
 }
 

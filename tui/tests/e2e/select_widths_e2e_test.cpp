@@ -13,38 +13,10 @@
 #include "e2e/sandbox.hpp"
 #include "prompt/select.hpp"
 #include "prompt/term.hpp"
+#include "wizard/modes.hpp"
 
 namespace {
 
-struct Row {
-  const char* value;
-  const char* label;
-  const char* hint;
-};
-
-const Row kPhases[] = {
-    {"00-preflight.yml", "00-preflight: Preflight checks & gum helper",
-     "Verify facts, check specs, and ensure gum is installed"},
-    {"05-openssh.yml", "05-openssh: OpenSSH Daemon config",
-     "Ensure sshd is installed, enabled, and running securely"},
-    {"10-user.yml", "10-user: Target user creation & wheel setup",
-     "Create your main username, reset password, and update sudoers"},
-    {"20-network.yml", "20-network: Wi-Fi scanning & setup",
-     "Scan for active networks and configure NetworkManager profiles"},
-    {"30-yay.yml", "30-yay: Yay AUR helper bootstrap",
-     "Build base-devel tools and install the yay AUR helper"},
-    {"40-base-packages.yml", "40-base-packages: Core CLI utilities & fonts",
-     "Deploy standard utilities (fish, neovim, git, starship) and system fonts"},
-    {"50-ssh.yml", "50-ssh: Remote SSH identity configuration",
-     "Generate tokenless SSH keys and authorize host signatures"},
-    {"60-tervane.yml", "60-tervane: Tervane dotfiles & installer",
-     "Transfer cached configuration structures and run install.fish"},
-    {"70-desktop-apps.yml", "70-desktop-apps: Hyprland, SDDM, bluetooth & wallpapers",
-     "Install target desktop apps, configure bluetooth, and copy wallpapers"},
-    {"80-finalize.yml", "80-finalize: Post-install finalized instructions",
-     "Output finalizing walkthrough guide and handle sddm/reboot choices"},
-    {"exit", "Exit Wizard", "Quit the Tervane setup wizard"},
-};
 
 const std::string kMarkers = "line above 1\nline above 2\n";
 const std::string kHide = "\x1b[?25l";
@@ -80,7 +52,7 @@ int run_phase_menu() {
   ssize_t ignored = write(STDERR_FILENO, kMarkers.data(), kMarkers.size());
   (void)ignored;
   Select<std::string> menu("Select a standalone playbook phase to execute:");
-  for (const auto& r : kPhases) menu.item(r.value, r.label, r.hint);
+  menu.items(playbook_phases());
   const auto chosen = menu.interact_on(Term(STDERR_FILENO, STDIN_FILENO));
   if (!chosen) return 2;
   const std::string line = "chosen " + *chosen + "\n";
@@ -112,8 +84,8 @@ TEST(SelectWidths, PhaseMenuRedrawsInPlaceAtEveryWidth) {
       frame = last_frame(tty.take_new());
       // The frame names the selected row with its hint, and the screen is
       // exactly the markers and that frame.
-      EXPECT_NE(frame.find(std::string(kPhases[cursor].label) + " "), std::string::npos);
-      EXPECT_NE(frame.find(std::string("(") + kPhases[cursor].hint + ")"), std::string::npos);
+      EXPECT_NE(frame.find(playbook_phases()[cursor].label + " "), std::string::npos);
+      EXPECT_NE(frame.find("(" + playbook_phases()[cursor].hint + ")"), std::string::npos);
       const Screen& screen = tty.screen();
       EXPECT_EQ(screen.line(0), "line above 1");
       EXPECT_EQ(screen.line(1), "line above 2");

@@ -1,3 +1,4 @@
+#include "support/scoped_env.hpp"
 #include "wizard/environment.hpp"
 
 #include <gtest/gtest.h>
@@ -15,27 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Sets or unsets one variable for the scope of a test.
-class EnvVar {
- public:
-  EnvVar(const char* name, std::optional<std::string> value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value)
-      setenv(name, value->c_str(), 1);
-    else
-      unsetenv(name);
-  }
-  ~EnvVar() {
-    if (old_)
-      setenv(name_, old_->c_str(), 1);
-    else
-      unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 struct TempTree {
   fs::path root;
@@ -73,27 +53,27 @@ TEST(PathLookup, OnlyAnExecutableRegularFileQualifies) {
                     d = (t.root / "d").string();
 
   {
-    EnvVar path("PATH", a + ":" + b + ":" + c);
+    ScopedEnv path("PATH", a + ":" + b + ":" + c);
     EXPECT_EQ(find_on_path("git"), c + "/git");
     EXPECT_EQ(find_on_path("ansible-playbook"), std::nullopt);
   }
   {
-    EnvVar path("PATH", a + ":" + b);
+    ScopedEnv path("PATH", a + ":" + b);
     EXPECT_EQ(find_on_path("git"), std::nullopt);
   }
   {
     // A link to an executable counts; the link's own path is the answer.
-    EnvVar path("PATH", d + ":" + c);
+    ScopedEnv path("PATH", d + ":" + c);
     EXPECT_EQ(find_on_path("git"), d + "/git");
   }
   {
-    EnvVar path("PATH", std::nullopt);
+    ScopedEnv path("PATH", std::nullopt);
     EXPECT_EQ(find_on_path("git"), std::nullopt);
   }
   {
     // A dangling link is not a file.
     fs::create_symlink(t.root / "nowhere", t.root / "a" / "ansible-playbook");
-    EnvVar path("PATH", a);
+    ScopedEnv path("PATH", a);
     EXPECT_EQ(find_on_path("ansible-playbook"), std::nullopt);
   }
 }
@@ -101,43 +81,43 @@ TEST(PathLookup, OnlyAnExecutableRegularFileQualifies) {
 TEST(PathLookup, TildeEntryStartsAtTheHomeDirectory) {
   TempTree t;
   t.file("home/bin/git", fs::perms::owner_all);
-  EnvVar home("HOME", (t.root / "home").string());
+  ScopedEnv home("HOME", (t.root / "home").string());
   {
-    EnvVar path("PATH", "/nonexistent:~/bin");
+    ScopedEnv path("PATH", "/nonexistent:~/bin");
     EXPECT_EQ(find_on_path("git"), (t.root / "home" / "bin" / "git").string());
   }
   {
     // Only a whole first component "~" is replaced.
-    EnvVar path("PATH", "~bin:x~/bin");
+    ScopedEnv path("PATH", "~bin:x~/bin");
     EXPECT_EQ(find_on_path("git"), std::nullopt);
   }
   {
     t.file("home/git", fs::perms::owner_all);
-    EnvVar path("PATH", "~");
+    ScopedEnv path("PATH", "~");
     EXPECT_EQ(find_on_path("git"), (t.root / "home" / "git").string());
   }
 }
 
 TEST(HomeDir, FallsBackToThePasswordDatabase) {
   {
-    EnvVar home("HOME", "/home/someone");
+    ScopedEnv home("HOME", "/home/someone");
     EXPECT_EQ(home_dir(), "/home/someone");
   }
   const std::string from_db = password_home();
   ASSERT_FALSE(from_db.empty()) << "the test user needs a password database entry";
   {
-    EnvVar home("HOME", "");
+    ScopedEnv home("HOME", "");
     EXPECT_EQ(home_dir(), from_db);
   }
   {
-    EnvVar home("HOME", std::nullopt);
+    ScopedEnv home("HOME", std::nullopt);
     EXPECT_EQ(home_dir(), from_db);
     EXPECT_EQ(expand_tilde("~/temp/x"), (fs::path(from_db) / "temp/x").string());
   }
 }
 
 TEST(ExpandTilde, OnlyALeadingTildeSlashIsExpanded) {
-  EnvVar home("HOME", "/home/a");
+  ScopedEnv home("HOME", "/home/a");
   const struct {
     const char* in;
     const char* want;
@@ -156,28 +136,28 @@ TEST(ExpandTilde, OnlyALeadingTildeSlashIsExpanded) {
   for (const auto& c : cases) EXPECT_EQ(expand_tilde(c.in), c.want) << c.in;
 
   {
-    EnvVar slash("HOME", "/home/a/");
+    ScopedEnv slash("HOME", "/home/a/");
     EXPECT_EQ(expand_tilde("~/b"), "/home/a/b");
   }
   {
-    EnvVar bad("HOME", "/home/\xff\xfe");
+    ScopedEnv bad("HOME", "/home/\xff\xfe");
     EXPECT_EQ(expand_tilde("~/x"), "/home/\xEF\xBF\xBD\xEF\xBF\xBD/x");
   }
 }
 
 TEST(EnvText, UnsetOrInvalidUtf8GivesNothing) {
-  EnvVar set("TERVANE_TEST_VAR", "caf\xC3\xA9");
+  ScopedEnv set("TERVANE_TEST_VAR", "caf\xC3\xA9");
   EXPECT_EQ(env_text("TERVANE_TEST_VAR"), "caf\xC3\xA9");
   {
-    EnvVar empty("TERVANE_TEST_VAR", "");
+    ScopedEnv empty("TERVANE_TEST_VAR", "");
     EXPECT_EQ(env_text("TERVANE_TEST_VAR"), "");
   }
   {
-    EnvVar bad("TERVANE_TEST_VAR", "caf\xE9");
+    ScopedEnv bad("TERVANE_TEST_VAR", "caf\xE9");
     EXPECT_EQ(env_text("TERVANE_TEST_VAR"), std::nullopt);
   }
   {
-    EnvVar unset("TERVANE_TEST_VAR", std::nullopt);
+    ScopedEnv unset("TERVANE_TEST_VAR", std::nullopt);
     EXPECT_EQ(env_text("TERVANE_TEST_VAR"), std::nullopt);
   }
 }

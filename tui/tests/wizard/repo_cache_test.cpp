@@ -1,3 +1,4 @@
+#include "support/scoped_env.hpp"
 #include "wizard/repo_cache.hpp"
 
 #include <gtest/gtest.h>
@@ -65,23 +66,6 @@ std::string remote_of(const fs::path& clone) {
   return slurp(out);
 }
 
-class EnvVar {
- public:
-  EnvVar(const char* name, std::string value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~EnvVar() {
-    if (old_)
-      setenv(name_, old_->c_str(), 1);
-    else
-      unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 }  // namespace
 
@@ -163,7 +147,7 @@ TEST(CloneOrUpdate, FailuresCarryTheirMessages) {
   const fs::path clone = r.root / "existing";
   ASSERT_TRUE(clone_or_update_repo(dots, clone.string()));
   fs::create_directories(r.root / "empty-bin");
-  EnvVar path("PATH", (r.root / "empty-bin").string());
+  ScopedEnv path("PATH", (r.root / "empty-bin").string());
   for (const fs::path& target : {r.root / "fresh", clone}) {
     auto missing = clone_or_update_repo(dots, target.string());
     ASSERT_FALSE(missing) << target;

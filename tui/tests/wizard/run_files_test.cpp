@@ -1,5 +1,6 @@
 // Tests of the temporary run files: the exact bytes of the variables document
 // and the inventory, and the files' creation, mode and deletion.
+#include "support/scoped_env.hpp"
 #include "wizard/run_files.hpp"
 
 #include <sys/inotify.h>
@@ -22,27 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Sets an environment variable for one scope and puts the old value back.
-class EnvOverride {
- public:
-  EnvOverride(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value)
-      setenv(name, value, 1);
-    else
-      unsetenv(name);
-  }
-  ~EnvOverride() {
-    if (old_)
-      setenv(name_, old_->c_str(), 1);
-    else
-      unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 // Changes the working directory for one scope.
 class CwdOverride {
@@ -130,7 +110,7 @@ TEST(Inventory, NamesTheOneHostWithOrWithoutKey) {
 
 TEST(TempFileCreate, MakesAPrivateRandomlyNamedFileThatIsRemovedWithItsOwner) {
   TempDir tmp;
-  EnvOverride env("TMPDIR", tmp.path().c_str());
+  ScopedEnv env("TMPDIR", tmp.path().c_str());
 
   std::string first_path, second_path;
   {
@@ -172,7 +152,7 @@ TEST(TempFileCreate, MakesAPrivateRandomlyNamedFileThatIsRemovedWithItsOwner) {
 TEST(TempFileCreate, MissingDirectoryFailsNamingTheAttemptedPath) {
   TempDir tmp;
   const std::string missing = (tmp.path() / "no-such-dir").string();
-  EnvOverride env("TMPDIR", missing.c_str());
+  ScopedEnv env("TMPDIR", missing.c_str());
 
   auto file = TempFile::create("tervane-vars-", ".json");
   ASSERT_FALSE(file.has_value());
@@ -190,7 +170,7 @@ TEST(TempFileCreate, RelativeOrEmptyTmpdirIsTakenFromTheWorkingDirectory) {
   CwdOverride cwd(tmp.path());
 
   {
-    EnvOverride env("TMPDIR", "sub");
+    ScopedEnv env("TMPDIR", "sub");
     auto file = TempFile::create("tervane-hosts-", ".ini");
     ASSERT_TRUE(file.has_value()) << file.error().message();
     EXPECT_TRUE(std::regex_match(file->path(), std::regex(real + "/sub/tervane-hosts-[A-Za-z0-9]{6}\\.ini")))
@@ -198,14 +178,14 @@ TEST(TempFileCreate, RelativeOrEmptyTmpdirIsTakenFromTheWorkingDirectory) {
     EXPECT_TRUE(fs::exists(file->path()));
   }
   {
-    EnvOverride env("TMPDIR", "");
+    ScopedEnv env("TMPDIR", "");
     auto file = TempFile::create("tervane-hosts-", ".ini");
     ASSERT_TRUE(file.has_value()) << file.error().message();
     EXPECT_TRUE(std::regex_match(file->path(), std::regex(real + "/tervane-hosts-[A-Za-z0-9]{6}\\.ini")))
         << file->path();
   }
   {
-    EnvOverride env("TMPDIR", nullptr);
+    ScopedEnv env("TMPDIR", std::nullopt);
     auto file = TempFile::create("tervane-hosts-", ".ini");
     ASSERT_TRUE(file.has_value()) << file.error().message();
     EXPECT_TRUE(file->path().starts_with("/tmp/tervane-hosts-")) << file->path();
@@ -215,7 +195,7 @@ TEST(TempFileCreate, RelativeOrEmptyTmpdirIsTakenFromTheWorkingDirectory) {
 
 TEST(RunFilesRelease, DeletesTheInventoryBeforeTheVariables) {
   TempDir tmp;
-  EnvOverride env("TMPDIR", tmp.path().c_str());
+  ScopedEnv env("TMPDIR", tmp.path().c_str());
   const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   ASSERT_GE(watch, 0);
   ASSERT_GE(inotify_add_watch(watch, tmp.path().c_str(), IN_DELETE), 0);

@@ -1,3 +1,4 @@
+#include "support/scoped_env.hpp"
 #include "wizard/ssh_hosts.hpp"
 
 #include <gtest/gtest.h>
@@ -13,26 +14,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class EnvVar {
- public:
-  EnvVar(const char* name, std::optional<std::string> value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value)
-      setenv(name, value->c_str(), 1);
-    else
-      unsetenv(name);
-  }
-  ~EnvVar() {
-    if (old_)
-      setenv(name_, old_->c_str(), 1);
-    else
-      unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 std::string show(const std::vector<SshHost>& hosts) {
   std::string out;
@@ -43,8 +24,8 @@ std::string show(const std::vector<SshHost>& hosts) {
 }  // namespace
 
 TEST(SshConfig, ParsesTheSubsetTheWizardUnderstands) {
-  EnvVar home("HOME", "/home/t");
-  EnvVar user("USER", "me");
+  ScopedEnv home("HOME", "/home/t");
+  ScopedEnv user("USER", "me");
   const std::string key = "/home/t/.ssh/id_rsa";
   const struct {
     const char* what;
@@ -91,33 +72,33 @@ TEST(SshConfig, ParsesTheSubsetTheWizardUnderstands) {
 }
 
 TEST(SshConfig, DefaultUserAndKeyOfABlock) {
-  EnvVar home("HOME", "/home/t");
+  ScopedEnv home("HOME", "/home/t");
   const PartialHost bare{"a", "h", "", ""};
   {
-    EnvVar user("USER", "alice");
-    EnvVar logname("LOGNAME", "ops");
+    ScopedEnv user("USER", "alice");
+    ScopedEnv logname("LOGNAME", "ops");
     EXPECT_EQ(into_ssh_host(bare)->user, "alice");
     EXPECT_EQ(into_ssh_host(bare)->identity_file, "/home/t/.ssh/id_rsa");
     EXPECT_EQ(into_ssh_host({"a", "h", "bob", "~/.ssh/k"}), (SshHost{"a", "h", "bob", "~/.ssh/k"}));
     EXPECT_EQ(into_ssh_host({"a", "", "bob", "~/.ssh/k"}), std::nullopt);
   }
   {
-    EnvVar user("USER", std::nullopt);
-    EnvVar logname("LOGNAME", "ops");
+    ScopedEnv user("USER", std::nullopt);
+    ScopedEnv logname("LOGNAME", "ops");
     EXPECT_EQ(into_ssh_host(bare)->user, "ops");
   }
   {
-    EnvVar user("USER", "\xff");
-    EnvVar logname("LOGNAME", "ops");
+    ScopedEnv user("USER", "\xff");
+    ScopedEnv logname("LOGNAME", "ops");
     EXPECT_EQ(into_ssh_host(bare)->user, "ops");
   }
   {
-    EnvVar user("USER", std::nullopt);
-    EnvVar logname("LOGNAME", std::nullopt);
+    ScopedEnv user("USER", std::nullopt);
+    ScopedEnv logname("LOGNAME", std::nullopt);
     EXPECT_EQ(into_ssh_host(bare)->user, "root");
   }
   {
-    EnvVar bad_home("HOME", "/home/\xff");
+    ScopedEnv bad_home("HOME", "/home/\xff");
     EXPECT_EQ(into_ssh_host(bare)->identity_file, "/home/\xEF\xBF\xBD/.ssh/id_rsa");
   }
 }
@@ -125,8 +106,8 @@ TEST(SshConfig, DefaultUserAndKeyOfABlock) {
 TEST(SshConfig, AnyProblemWithTheFileGivesNoHosts) {
   std::string tmpl = (fs::temp_directory_path() / "ssh-test-XXXXXX").string();
   const fs::path home = mkdtemp(tmpl.data());
-  EnvVar home_var("HOME", home.string());
-  EnvVar user("USER", "me");
+  ScopedEnv home_var("HOME", home.string());
+  ScopedEnv user("USER", "me");
   fs::create_directories(home / ".ssh");
   const fs::path config = home / ".ssh" / "config";
 

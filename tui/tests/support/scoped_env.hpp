@@ -1,0 +1,31 @@
+// scoped_env.hpp: sets or unsets one environment variable for a scope and
+// puts the old value back at its end.
+#pragma once
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+class ScopedEnv {
+ public:
+  /// nullopt unsets the variable.
+  ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value)
+      setenv(name, value->c_str(), 1);
+    else
+      unsetenv(name);
+  }
+  ~ScopedEnv() {
+    if (old_)
+      setenv(name_, old_->c_str(), 1);
+    else
+      unsetenv(name_);
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
