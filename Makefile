@@ -1,12 +1,14 @@
 # Build, run and test the Tervane bootstrap wizard.
 SHELL := /bin/bash
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+# CMake finds its presets in tui/.
+CMAKE_IN_TUI := cd tui &&
 
 .PHONY: build run test test-deps bench clean
 
 build:
-	cmake --preset release >/dev/null
-	cmake --build --preset release -j $(JOBS)
+	$(CMAKE_IN_TUI) cmake --preset release >/dev/null
+	$(CMAKE_IN_TUI) cmake --build --preset release -j $(JOBS)
 
 run: build
 	./tui/build/release/bin/tervane-wizard
@@ -15,12 +17,12 @@ test-deps:
 	bash tui/tests/install-deps.sh
 
 test: test-deps
-	cmake --preset debug >/dev/null
-	cmake --build --preset debug -j $(JOBS)
-	ctest --preset debug -j $(JOBS)
-	cmake --preset tsan >/dev/null
-	cmake --build --preset tsan -j $(JOBS)
-	ctest --preset tsan
+	$(CMAKE_IN_TUI) cmake --preset debug >/dev/null
+	$(CMAKE_IN_TUI) cmake --build --preset debug -j $(JOBS)
+	$(CMAKE_IN_TUI) ctest --preset debug -j $(JOBS)
+	$(CMAKE_IN_TUI) cmake --preset tsan >/dev/null
+	$(CMAKE_IN_TUI) cmake --build --preset tsan -j $(JOBS)
+	$(CMAKE_IN_TUI) ctest --preset tsan
 	bash tui/tests/unicode_tables_check.sh
 	bash tui/tests/playbooks/check.sh
 

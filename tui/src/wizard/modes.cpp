@@ -28,7 +28,6 @@ const std::vector<RadioButton<std::string>>& execution_modes() {
   return modes;
 }
 
-
 // The last path component, as the "Deployment Running" note names it.
 std::string file_name(const std::string& path) {
   const auto slash = path.find_last_of('/');
