@@ -50,14 +50,15 @@ void write_line(int fd, const std::string& text) {
 
 // Reads `fd` to its end and hands each complete line to `emit`: the bytes up
 // to a line feed, without it and without a carriage return just before it;
-// the last line counts without a line feed. Lines that are empty or not
+// the last line counts without a line feed (and keeps a final carriage
+// return, which no line feed follows). Lines that are empty or not
 // valid UTF-8 are dropped. A read error ends the reading.
 template <class Emit>
 void for_each_line(int fd, Emit emit) {
   std::string pending;
   char buf[kReadBuffer];
-  auto deliver = [&emit](std::string_view line) {
-    if (line.ends_with('\r')) line.remove_suffix(1);
+  auto deliver = [&emit](std::string_view line, bool ended_by_lf) {
+    if (ended_by_lf && line.ends_with('\r')) line.remove_suffix(1);
     if (line.empty() || !unicode::is_valid_utf8(line)) return;
     emit(line);
   };
@@ -68,10 +69,10 @@ void for_each_line(int fd, Emit emit) {
     pending.append(buf, static_cast<std::size_t>(n));
     std::size_t start = 0;
     for (std::size_t nl; (nl = pending.find('\n', start)) != std::string::npos; start = nl + 1)
-      deliver(std::string_view(pending).substr(start, nl - start));
+      deliver(std::string_view(pending).substr(start, nl - start), true);
     pending.erase(0, start);
   }
-  if (!pending.empty()) deliver(pending);
+  if (!pending.empty()) deliver(pending, false);
 }
 
 void copy_stderr(int fd) {
