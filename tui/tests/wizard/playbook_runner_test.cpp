@@ -1,5 +1,5 @@
-// Tests of the playbook runner: line colouring, and whole runs of a stand-in
-// ansible-playbook whose output, exit status and death are scripted.
+// Whole runs of a stand-in ansible-playbook whose output, exit status and
+// death are scripted, checked byte for byte on standard output and error.
 #include "wizard/playbook_runner.hpp"
 
 #include <fcntl.h>
@@ -7,14 +7,14 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include <gtest/gtest.h>
 
+#include "support/scoped_env.hpp"
 #include "support/temp_dir.hpp"
 
 namespace fs = std::filesystem;
@@ -31,84 +31,52 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A stand-in ansible-playbook, first on PATH for the life of the object. It
-// records its arguments, working directory and PYTHONUNBUFFERED, prints the
-// files `out` and `err` of its directory to its standard output and error,
-// then runs `ending` (e.g. "exit 2").
-class StandIn {
- public:
-  explicit StandIn(const std::string& ending = "exit 0") {
-    old_path_ = std::getenv("PATH") ? std::getenv("PATH") : "";
-    const fs::path bin = dir_ / "bin";
-    dir_.write_file("bin/ansible-playbook",
-                    "#!/bin/sh\n"
-                    "d='" + dir_.path().string() + "'\n"
-                    "printf '%s\\n' \"$@\" > \"$d/argv\"\n"
-                    "pwd > \"$d/cwd\"\n"
-                    "printf '%s' \"${PYTHONUNBUFFERED-unset}\" > \"$d/unbuffered\"\n"
-                    "[ -f \"$d/out\" ] && cat \"$d/out\"\n"
-                    "[ -f \"$d/err\" ] && cat \"$d/err\" >&2\n" +
-                        ending + "\n",
-                    0755);
-    setenv("PATH", (bin.string() + ":/usr/bin:/bin").c_str(), 1);
-  }
-  ~StandIn() { setenv("PATH", old_path_.c_str(), 1); }
+// Writes a stand-in ansible-playbook to `dir`/bin that prints `out` and `err`
+// to its standard output and error, then runs `ending`. Returns the PATH
+// that finds it.
+std::string stand_in(const TempDir& dir, const std::string& out, const std::string& err,
+                     const std::string& ending = "exit 0") {
+  const std::string o = dir.write_file("out", out).string(), e = dir.write_file("err", err).string();
+  dir.write_file("bin/ansible-playbook", "#!/bin/sh\ncat '" + o + "'\ncat '" + e + "' >&2\n" + ending + "\n", 0755);
+  return (dir / "bin").string() + ":/usr/bin:/bin";
+}
 
-  void script(const std::string& out, const std::string& err = "") {
-    dir_.write_file("out", out);
-    dir_.write_file("err", err);
-  }
-  std::string recorded(const char* what) const { return dir_.read_file(what); }
-  const TempDir& dir() const { return dir_; }
-
- private:
-  TempDir dir_;
-  std::string old_path_;
-};
-
-// Standard output and error sent to files for one scope.
+// Standard output and error go to files until finish().
 class Capture {
  public:
   Capture() {
     std::fflush(stdout);
     std::fflush(stderr);
-    saved_out_ = ::dup(STDOUT_FILENO);
-    saved_err_ = ::dup(STDERR_FILENO);
-    redirect(STDOUT_FILENO, out_path());
-    redirect(STDERR_FILENO, err_path());
-  }
-  ~Capture() { restore(); }
-
-  // Puts the terminal streams back, waiting first (up to two seconds) until
-  // standard error holds `err_expected`: its reader runs detached.
-  void restore(const std::optional<std::string>& err_expected = std::nullopt) {
-    if (saved_out_ < 0) return;
-    if (err_expected) {
-      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-      while (read_file(err_path()) != *err_expected && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+      saved_[fd - 1] = ::dup(fd);
+      const int f = ::open(file(fd).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+      ::dup2(f, fd);
+      ::close(f);
     }
-    ::dup2(saved_out_, STDOUT_FILENO);
-    ::dup2(saved_err_, STDERR_FILENO);
-    ::close(saved_out_);
-    ::close(saved_err_);
-    saved_out_ = saved_err_ = -1;
   }
-  std::string out() const { return read_file(out_path()); }
-  std::string err() const { return read_file(err_path()); }
+  ~Capture() { finish(""); }
+
+  // Puts the streams back and returns what went to them, first waiting (up to
+  // two seconds) for standard error to hold `err_expected`: its reader thread
+  // is detached and may still be writing.
+  std::pair<std::string, std::string> finish(const std::string& err_expected) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (saved_[0] >= 0 && read_file(file(STDERR_FILENO)) != err_expected &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+      if (saved_[fd - 1] < 0) continue;
+      ::dup2(saved_[fd - 1], fd);
+      ::close(saved_[fd - 1]);
+      saved_[fd - 1] = -1;
+    }
+    return {read_file(file(STDOUT_FILENO)), read_file(file(STDERR_FILENO))};
+  }
 
  private:
-  fs::path out_path() const { return dir_ / "stdout"; }
-  fs::path err_path() const { return dir_ / "stderr"; }
-  static void redirect(int fd, const fs::path& file) {
-    const int f = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    ::dup2(f, fd);
-    ::close(f);
-  }
+  fs::path file(int fd) const { return dir_ / (fd == STDOUT_FILENO ? "stdout" : "stderr"); }
   TempDir dir_;
-  int saved_out_ = -1, saved_err_ = -1;
+  int saved_[2] = {-1, -1};
 };
 
 Result<void> run_in(const TempDir& root) {
@@ -118,156 +86,92 @@ Result<void> run_in(const TempDir& root) {
 
 }  // namespace
 
-TEST(ClassifyLine, ColoursEachKindOfAnsibleLine) {
-  const struct {
-    const char* line;
-    const char* want;
-  } cases[] = {
-      {"PLAY RECAP *****", BOLD WHITE "PLAY RECAP *****" RESET},
-      {"PLAY [workstation] ***", BOLD WHITE "PLAY [workstation] ***" RESET},
-      {"PLAY ******", BOLD WHITE "PLAY ******" RESET},
-      {"TASK [Gathering Facts] ****", CYAN "TASK [Gathering Facts] ****" RESET},
-      {"  ok: [workstation]", GREEN "  ok: [workstation]" RESET},
-      {"changed: [workstation]", YELLOW "changed: [workstation]" RESET},
-      {"failed: [workstation]", RED "failed: [workstation]" RESET},
-      {"\tfatal: [workstation]: FAILED!", RED "\tfatal: [workstation]: FAILED!" RESET},
-      {"skipping: [workstation]", DIM "skipping: [workstation]" RESET},
-      {"unreachable: [workstation]", RED "unreachable: [workstation]" RESET},
-      {"workstation : ok=12 changed=3 unreachable=0 failed=0 skipped=1 rescued=0 ignored=0",
-       BOLD YELLOW "workstation : ok=12 changed=3 unreachable=0 failed=0 skipped=1 rescued=0 ignored=0" RESET},
-      {"failed=1 then ok=2", BOLD YELLOW "failed=1 then ok=2" RESET},
-      {"anything else", DIM "anything else" RESET},
-      // Earlier rows win over the summary row.
-      {"PLAY RECAP ok=1 failed=0", BOLD WHITE "PLAY RECAP ok=1 failed=0" RESET},
-      {"ok: [h] ok=1 failed=0", GREEN "ok: [h] ok=1 failed=0" RESET},
-      // Exact, case-sensitive prefixes.
-      {"ok:", GREEN "ok:" RESET},
-      {"ok", DIM "ok" RESET},
-      {"TASK[x]", DIM "TASK[x]" RESET},
-      {"task [x]", DIM "task [x]" RESET},
-      {"PLAYBOOK: site.yml", DIM "PLAYBOOK: site.yml" RESET},
-      {"ok=1 only", DIM "ok=1 only" RESET},
-      {"   ", DIM "   " RESET},
-      // Unicode white space before the prefix counts as indentation.
-      {"\u00a0\u3000TASK [x]", CYAN "\u00a0\u3000TASK [x]" RESET},
-  };
-  for (const auto& c : cases) EXPECT_EQ(classify_line(c.line), c.want) << c.line;
-}
-
-TEST(RunPlaybook, StartsAnsibleWithTheRunFilesInTheProjectRoot) {
-  StandIn ansible;
-  TempDir root;
-  ansible.script("");
-  Capture capture;
-  auto result = run_in(root);
-  capture.restore(std::string());
-  ASSERT_TRUE(result.has_value()) << result.error().message();
-  EXPECT_EQ(ansible.recorded("argv"), (root / "playbooks/10-user.yml").string() +
-                                          "\n-i\n/tmp/inv.ini\n--extra-vars\n@/tmp/vars.json\n");
-  EXPECT_EQ(fs::path(ansible.recorded("cwd").substr(0, ansible.recorded("cwd").size() - 1)),
-            fs::canonical(root.path()));
-  EXPECT_EQ(ansible.recorded("unbuffered"), "1");
-  EXPECT_EQ(capture.out(), "");
-  EXPECT_EQ(capture.err(), "");
-}
-
-TEST(RunPlaybook, StreamsColouredStdoutAndDimStderrBehindTheRail) {
-  StandIn ansible;
-  TempDir root;
-  setenv("PYTHONUNBUFFERED", "0", 1);  // replaced for the child
-  setenv("NO_COLOR", "1", 1);          // colouring ignores it
+TEST(RunPlaybook, ColoursEveryLineOfStdoutAndDimsStderrBehindTheRail) {
   const std::string long_line(20000, 'x');
-  // A two-byte character split across the first 8192-byte read.
-  const std::string straddling = std::string(8191, 'a') + "é";
-  ansible.script(
-      straddling + "\n"
-      "PLAY [workstation] ***\n"
-      "\n"
-      "TASK [Gathering Facts] ****\r\n"
-      "  ok: [workstation]\n"
-      "bad \xff\xfe bytes\n"
-      "changed: [workstation]\n"
-      "failed: [w]\n"
-      "fatal: [w]: FAILED!\n"
-      "skipping: [w]\n"
-      "unreachable: [w]\n"
-      "   \n"
-      "mid\rline\n" +
-          long_line +
-          "\n"
-          "PLAY RECAP *****\n"
-          "workstation : ok=12 changed=3 unreachable=0 failed=0 skipped=1 rescued=0 ignored=0\n"
-          "last line without feed",
-      "[DEPRECATION WARNING]: old syntax\r\n\n\xc3\n  indented warning");
-  Capture capture;
-  auto result = run_in(root);
-  const std::string want_err = RAIL DIM "[DEPRECATION WARNING]: old syntax" RESET "\n" RAIL DIM
-                                        "  indented warning" RESET "\n";
-  capture.restore(want_err);
-  unsetenv("PYTHONUNBUFFERED");
-  unsetenv("NO_COLOR");
+  const std::string straddling = std::string(8191, 'a') + "é";  // split by the first 8192-byte read
+  const struct {
+    std::string line;
+    const char* style;
+  } rows[] = {
+      {straddling, DIM},
+      {"PLAY RECAP *****", BOLD WHITE},
+      {"PLAY [workstation] ***", BOLD WHITE},
+      {"PLAY ******", BOLD WHITE},
+      {"TASK [Gathering Facts] ****", CYAN},
+      {"  ok: [workstation]", GREEN},
+      {"changed: [workstation]", YELLOW},
+      {"failed: [w]", RED},
+      {"\tfatal: [w]: FAILED!", RED},
+      {"skipping: [w]", DIM},
+      {"unreachable: [w]", RED},
+      {"workstation : ok=12 changed=3 unreachable=0 failed=0 skipped=1 rescued=0 ignored=0", BOLD YELLOW},
+      {"failed=1 then ok=2", BOLD YELLOW},
+      // Earlier rows win over the summary row.
+      {"PLAY RECAP ok=1 failed=0", BOLD WHITE},
+      {"ok: [h] ok=1 failed=0", GREEN},
+      // Exact, case-sensitive prefixes; anything else is dim.
+      {"ok", DIM},
+      {"task [x]", DIM},
+      {"PLAYBOOK: site.yml", DIM},
+      {"ok=1 only", DIM},
+      {"   ", DIM},
+      {"\u00a0\u3000TASK [x]", CYAN},  // Unicode white space is indentation
+      {"mid\rline", DIM},
+      {long_line, DIM},
+  };
+  std::string script, want;
+  for (const auto& r : rows) {
+    script += r.line + "\n";
+    want += RAIL + std::string(r.style) + r.line + RESET "\n";
+  }
+  // CRLF loses the CR; empty and invalid UTF-8 lines are dropped; the last
+  // line counts without a line feed.
+  script += "TASK [crlf] ***\r\n\nbad \xff\xfe bytes\nlast line without feed";
+  want += RAIL CYAN "TASK [crlf] ***" RESET "\n" RAIL DIM "last line without feed" RESET "\n";
 
+  TempDir dir;
+  ScopedEnv path("PATH", stand_in(dir, script, "[DEPRECATION WARNING]: old syntax\r\n\n\xc3\n  indented warning"));
+  ScopedEnv no_color("NO_COLOR", "1");  // not consulted here
+  Capture capture;
+  auto result = run_in(dir);
+  const std::string want_err =
+      RAIL DIM "[DEPRECATION WARNING]: old syntax" RESET "\n" RAIL DIM "  indented warning" RESET "\n";
+  const auto [out, err] = capture.finish(want_err);
   ASSERT_TRUE(result.has_value()) << result.error().message();
-  EXPECT_EQ(ansible.recorded("unbuffered"), "1");
-  EXPECT_EQ(capture.out(), RAIL DIM + straddling + RESET "\n"
-                           RAIL BOLD WHITE "PLAY [workstation] ***" RESET "\n"
-                           RAIL CYAN "TASK [Gathering Facts] ****" RESET "\n"
-                           RAIL GREEN "  ok: [workstation]" RESET "\n"
-                           RAIL YELLOW "changed: [workstation]" RESET "\n"
-                           RAIL RED "failed: [w]" RESET "\n"
-                           RAIL RED "fatal: [w]: FAILED!" RESET "\n"
-                           RAIL DIM "skipping: [w]" RESET "\n"
-                           RAIL RED "unreachable: [w]" RESET "\n"
-                           RAIL DIM "   " RESET "\n"
-                           RAIL DIM "mid\rline" RESET "\n"
-                           RAIL DIM + long_line + RESET "\n"
-                           RAIL BOLD WHITE "PLAY RECAP *****" RESET "\n"
-                           RAIL BOLD YELLOW "workstation : ok=12 changed=3 unreachable=0 failed=0 skipped=1 "
-                           "rescued=0 ignored=0" RESET "\n"
-                           RAIL DIM "last line without feed" RESET "\n");
-  EXPECT_EQ(capture.err(), want_err);
+  EXPECT_EQ(out, want);
+  EXPECT_EQ(err, want_err);
 }
 
-TEST(RunPlaybook, AnyEndingButExitZeroIsAFailureAfterTheFullOutput) {
-  const struct {
-    const char* ending;
-  } cases[] = {{"exit 2"}, {"exit 1"}, {"kill -9 $$"}, {"kill -TERM $$"}};
-  for (const auto& c : cases) {
-    StandIn ansible(c.ending);
-    TempDir root;
-    ansible.script("TASK [one] ***\nfatal: [w]: FAILED!\n", "boom\n");
+TEST(RunPlaybook, NonZeroExitOrDeathIsAFailureAfterTheFullOutput) {
+  for (const char* ending : {"exit 2", "kill -9 $$"}) {
+    TempDir dir;
+    ScopedEnv path("PATH", stand_in(dir, "TASK [one] ***\nfatal: [w]: FAILED!\n", "boom\n", ending));
     Capture capture;
-    auto result = run_in(root);
-    capture.restore(RAIL DIM "boom" RESET "\n");
-    ASSERT_FALSE(result.has_value()) << c.ending;
-    EXPECT_EQ(result.error().message(), "Playbook failed during execution.") << c.ending;
-    EXPECT_TRUE(result.error().causes().empty()) << c.ending;
-    EXPECT_EQ(capture.out(), RAIL CYAN "TASK [one] ***" RESET "\n" RAIL RED "fatal: [w]: FAILED!" RESET "\n")
-        << c.ending;
-    EXPECT_EQ(capture.err(), RAIL DIM "boom" RESET "\n") << c.ending;
+    auto result = run_in(dir);
+    const auto [out, err] = capture.finish(RAIL DIM "boom" RESET "\n");
+    ASSERT_FALSE(result.has_value()) << ending;
+    EXPECT_EQ(result.error().message(), "Playbook failed during execution.") << ending;
+    EXPECT_TRUE(result.error().causes().empty()) << ending;
+    EXPECT_EQ(out, RAIL CYAN "TASK [one] ***" RESET "\n" RAIL RED "fatal: [w]: FAILED!" RESET "\n") << ending;
+    EXPECT_EQ(err, RAIL DIM "boom" RESET "\n") << ending;
   }
 }
 
-TEST(RunPlaybook, MissingProgramIsASpawnFailureWithTheSystemCause) {
+TEST(RunPlaybook, MissingOrNonExecutableProgramIsASpawnFailureWithTheSystemCause) {
   TempDir empty;
-  const std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
-  setenv("PATH", empty.path().c_str(), 1);
-  Capture capture;
-  auto result = run_in(empty);
-  capture.restore();
-  setenv("PATH", old_path.c_str(), 1);
-
-  ASSERT_FALSE(result.has_value());
-  EXPECT_EQ(result.error().message(), "Failed to spawn ansible-playbook process");
-  EXPECT_EQ(result.error().causes(), std::vector<std::string>{"No such file or directory (os error 2)"});
-  EXPECT_EQ(capture.out(), "");
-  EXPECT_EQ(capture.err(), "");
-
-  // A program that is there but may not be executed is refused the same way.
+  ScopedEnv path("PATH", empty.path().string());
+  {
+    Capture capture;
+    auto result = run_in(empty);
+    const auto [out, err] = capture.finish("");
+    ASSERT_FALSE(result.has_value());
+    EXPECT_EQ(result.error().message(), "Failed to spawn ansible-playbook process");
+    EXPECT_EQ(result.error().causes(), std::vector<std::string>{"No such file or directory (os error 2)"});
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(err, "");
+  }
   empty.write_file("ansible-playbook", "#!/bin/sh\nexit 0\n", 0644);
-  setenv("PATH", empty.path().c_str(), 1);
   auto refused = run_in(empty);
-  setenv("PATH", old_path.c_str(), 1);
   ASSERT_FALSE(refused.has_value());
   EXPECT_EQ(refused.error().message(), "Failed to spawn ansible-playbook process");
   EXPECT_EQ(refused.error().causes(), std::vector<std::string>{"Permission denied (os error 13)"});
