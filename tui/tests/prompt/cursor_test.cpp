@@ -1,8 +1,9 @@
+// The cursor operations that keys reach only with effort: characters of several
+// bytes, white space beyond the ASCII blank, several lines. The editing keys
+// as typed are checked through the prompt.
 #include "prompt/cursor.hpp"
 
 #include <gtest/gtest.h>
-
-#include <functional>
 
 namespace {
 
@@ -12,20 +13,20 @@ StringCursor at(std::string_view text, std::size_t k) {
   return c;
 }
 
-// The editing keys as typed are covered through the prompt; these are the
-// cases keys reach only with effort: characters of several bytes, white space
-// beyond the ASCII blank, several lines.
 TEST(StringCursor, CharactersNotBytes) {
   StringCursor wide = at("héllo", 2);
   wide.delete_left();
   EXPECT_EQ(wide.text(), "hllo");
-  EXPECT_EQ(wide.size(), 4u);
   EXPECT_EQ(wide.cursor(), 1u);
 
   StringCursor ext = at("ab", 1);
   ext.extend("cdé");
   EXPECT_EQ(ext.text(), "abcdé");
   EXPECT_EQ(ext.cursor(), 1u);
+
+  StringCursor masked = at("pä ss", 2).masked(U'*');
+  EXPECT_EQ(masked.text(), "*****");
+  EXPECT_EQ(masked.cursor(), 2u);
 }
 
 TEST(StringCursor, WordMovesAndWordDeletion) {
@@ -35,12 +36,12 @@ TEST(StringCursor, WordMovesAndWordDeletion) {
     bool right;
     std::size_t want;
   } moves[] = {
-      {"one two", 4, false, 0}, {"one two", 7, true, 7},  {"one two", 0, false, 0},
-      {"one two", 2, true, 4},  {"one two", 5, false, 4},
-      {"  lead", 0, true, 2},   {"a\tb", 0, true, 2},      // tab separates words
-      {"a\u3000b", 0, true, 2},  // so does the ideographic space
+      {"one two", 4, false, 0}, {"one two", 5, false, 4}, {"one two", 7, true, 7},
+      {"  lead", 0, true, 2},
+      {"a\tb", 0, true, 2},       // tab separates words
+      {"a\u3000b", 0, true, 2},   // so does the ideographic space
       {"a\u00a0b", 3, false, 2},  // and the no-break space (positions are characters)
-      {"a-b", 0, true, 3},       // a hyphen does not
+      {"a-b", 0, true, 3},        // a hyphen does not
   };
   for (const auto& m : moves) {
     StringCursor w = at(m.text, m.from);
@@ -55,45 +56,28 @@ TEST(StringCursor, WordMovesAndWordDeletion) {
   lead.delete_word_to_the_left();  // the leading blanks belong to no word
   EXPECT_EQ(lead.text(), "abc");
   EXPECT_EQ(lead.cursor(), 0u);
-  StringCursor none = at("abc", 0);
-  none.delete_word_to_the_left();
-  EXPECT_EQ(none.text(), "abc");
+  StringCursor start = at("abc", 0);
+  start.delete_word_to_the_left();
+  EXPECT_EQ(start.text(), "abc");
 }
 
+// A typed line feed is Enter, so only a text given by the program has several lines.
 TEST(StringCursor, LineMoves) {
-  // a b \n c d e f \n g : line starts 0, 3, 8; end 9
-  const std::string text = "ab\ncdef\ng";
+  using Op = void (StringCursor::*)();
+  const Op up = &StringCursor::move_up, down = &StringCursor::move_down;
+  // In "ab\ncdef\ng" lines start at 0, 3 and 8: from a line start up or down to
+  // the other start; elsewhere the column is kept, clamped to the line's length.
   const struct {
     std::size_t from;
-    void (StringCursor::*op)();
+    Op op;
     std::size_t want;
-    const char* what;
-  } cases[] = {
-      {1, &StringCursor::move_up, 0, "up on the first line goes to 0"},
-      {0, &StringCursor::move_up, 0, "up at 0 stays"},
-      {3, &StringCursor::move_up, 0, "up from a line start to the previous start"},
-      {6, &StringCursor::move_up, 2, "up clamps to the shorter line above"},
-      {9, &StringCursor::move_up, 4, "up keeps the column"},
-      {3, &StringCursor::move_down, 8, "down from a line start to the next start"},
-      {6, &StringCursor::move_down, 9, "down clamps to the shorter line below"},
-      {1, &StringCursor::move_down, 4, "down keeps the column"},
-      {9, &StringCursor::move_down, 9, "down on the last line stays"},
-      {8, &StringCursor::move_down, 8, "down at the last line's start stays"},
-      {5, &StringCursor::move_home, 3, "home to the line start"},
-      {4, &StringCursor::move_end, 7, "end to the line's line feed"},
-      {8, &StringCursor::move_end, 9, "end of the last line is the text's end"},
-  };
+  } cases[] = {{3, up, 0},   {6, up, 2}, {3, down, 8}, {6, down, 9}, {1, down, 4},
+               {5, &StringCursor::move_home, 3}, {4, &StringCursor::move_end, 7}};
   for (const auto& c : cases) {
-    StringCursor s = at(text, c.from);
+    StringCursor s = at("ab\ncdef\ng", c.from);
     (s.*c.op)();
-    EXPECT_EQ(s.cursor(), c.want) << c.what;
+    EXPECT_EQ(s.cursor(), c.want) << "case " << (&c - cases);
   }
-
-  StringCursor one = at("abc", 2);
-  one.move_down();
-  EXPECT_EQ(one.cursor(), 2u);
-  one.move_up();
-  EXPECT_EQ(one.cursor(), 0u);
 }
 
 TEST(StringCursor, SplitAroundTheCursor) {
@@ -102,10 +86,8 @@ TEST(StringCursor, SplitAroundTheCursor) {
     std::size_t k;
     const char *left, *at, *right;
   } cases[] = {
-      {"abc", 1, "a", "b", "c"},
-      {"abc", 3, "abc", " ", ""},           // after the end: a space
-      {"", 0, "", " ", ""},
-      {"ab\ncd", 2, "ab", " ", "\ncd"},     // on a line feed: a space, feed kept
+      {"", 0, "", " ", ""},              // at the end: a space
+      {"ab\ncd", 2, "ab", " ", "\ncd"},  // on a line feed: a space, the feed kept
       {"héllo", 1, "h", "é", "llo"},
   };
   for (const auto& c : cases) {
@@ -114,10 +96,6 @@ TEST(StringCursor, SplitAroundTheCursor) {
     EXPECT_EQ(s.at, c.at) << c.text << " at " << c.k;
     EXPECT_EQ(s.right, c.right) << c.text << " at " << c.k;
   }
-
-  StringCursor masked = at("pä ss", 2).masked(U'*');
-  EXPECT_EQ(masked.text(), "*****");
-  EXPECT_EQ(masked.cursor(), 2u);
 }
 
 }  // namespace

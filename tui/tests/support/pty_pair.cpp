@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
-#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -13,10 +12,10 @@
 #include <stdexcept>
 #include <thread>
 
-PtyPair::PtyPair(unsigned short cols, unsigned short rows) {
+PtyPair::PtyPair(unsigned short cols) {
   winsize ws{};
   ws.ws_col = cols;
-  ws.ws_row = cols == 0 ? 0 : rows;
+  ws.ws_row = cols == 0 ? 0 : 24;
   if (openpty(&master_, &slave_, nullptr, nullptr, &ws) != 0)
     throw std::runtime_error("openpty failed");
   termios t{};
@@ -26,8 +25,8 @@ PtyPair::PtyPair(unsigned short cols, unsigned short rows) {
 }
 
 PtyPair::~PtyPair() {
-  if (master_ >= 0) close(master_);
-  if (slave_ >= 0) close(slave_);
+  hang_up();
+  close(slave_);
 }
 
 void PtyPair::type(std::string_view bytes) {
@@ -44,8 +43,7 @@ void PtyPair::hang_up() {
   master_ = -1;
 }
 
-std::string PtyPair::collect_while(const std::function<void()>& body,
-                                   std::vector<std::string> keys) {
+std::string PtyPair::collect_while(const std::function<void()>& body, std::vector<std::string> keys) {
   using namespace std::chrono;
   std::atomic<bool> done{false};
   std::thread worker([&] {
@@ -55,18 +53,14 @@ std::string PtyPair::collect_while(const std::function<void()>& body,
 
   std::string out;
   auto deadline = steady_clock::now() + seconds(10);
-  bool stuck = false;
   std::size_t next_key = 0;
   for (;;) {
     pollfd p{master_, POLLIN, 0};
-    int ready = poll(&p, 1, done ? 100 : 50);
-    if (ready > 0 && (p.revents & POLLIN)) {
-      char buf[4096];
-      ssize_t n = read(master_, buf, sizeof buf);
-      if (n > 0) {
-        out.append(buf, static_cast<std::size_t>(n));
-        continue;
-      }
+    char buf[4096];
+    ssize_t n = 0;
+    if (poll(&p, 1, done ? 100 : 50) > 0 && (p.revents & POLLIN) && (n = read(master_, buf, sizeof buf)) > 0) {
+      out.append(buf, static_cast<std::size_t>(n));
+      continue;
     }
     if (done) break;  // finished, and nothing more arrived for a while
     if (next_key < keys.size()) {  // quiet: the frame is drawn, type on
@@ -74,13 +68,10 @@ std::string PtyPair::collect_while(const std::function<void()>& body,
       deadline = steady_clock::now() + seconds(10);
       continue;
     }
-    if (!stuck && steady_clock::now() > deadline) {
-      // The prompt waits for a key the test never typed. Hanging up the
-      // terminal makes its key read fail, so the test ends and reports it.
+    if (steady_clock::now() > deadline) {
+      // Waiting for a key never typed: hanging up makes the key read fail.
       ADD_FAILURE() << "the prompt did not finish with the keys typed";
-      stuck = true;
-      close(master_);
-      master_ = -1;
+      hang_up();
       break;
     }
   }

@@ -1,6 +1,5 @@
 // pty_pair.hpp: a pseudo-terminal for driving prompts in-process. The prompt
-// draws on and reads keys from the slave side; the test types on the master
-// side and reads back every byte the prompt wrote.
+// draws on and reads keys from the slave side; the test types on the master.
 #pragma once
 
 #include <functional>
@@ -13,29 +12,24 @@
 
 class PtyPair {
  public:
-  /// A pair whose window is `cols` x `rows`; 0 columns leaves the size unset.
-  /// The slave starts in raw mode, so output arrives byte for byte (no
-  /// newline translation) and typed keys are not echoed.
-  explicit PtyPair(unsigned short cols = 80, unsigned short rows = 24);
+  /// A raw-mode pair (no newline translation, no echo) whose window is
+  /// `cols` columns wide; 0 leaves the size unset.
+  explicit PtyPair(unsigned short cols = 80);
   ~PtyPair();
   PtyPair(const PtyPair&) = delete;
   PtyPair& operator=(const PtyPair&) = delete;
 
-  /// A handle that writes to and reads keys from the slave.
   Term term() const { return Term(slave_, slave_); }
   int slave() const { return slave_; }
-
   /// Queues key bytes as if typed.
   void type(std::string_view bytes);
-
   /// Closes the master side: the slave's reads fail from now on.
   void hang_up();
 
-  /// Runs `body` on a thread and returns its result together with all bytes
-  /// written to the terminal until it returned and the output went quiet.
-  /// Each of `keys` is typed once the terminal has been quiet for a moment,
-  /// the way a person types after looking at the screen (so a lone ESC is
-  /// read as the Escape key, not as the start of a sequence).
+  /// Runs `body` on a thread; returns its result and every byte written until
+  /// it returned and the output went quiet. Each of `keys` is typed once the
+  /// output has been quiet for a moment, as a person types after looking (so
+  /// a lone ESC is read as the Escape key).
   template <class F>
   auto run(F&& body, std::vector<std::string> keys = {}) {
     decltype(body()) result{};
@@ -43,9 +37,8 @@ class PtyPair {
     return std::pair{std::move(result), std::move(out)};
   }
 
-  std::string collect_while(const std::function<void()>& body, std::vector<std::string> keys);
-
  private:
+  std::string collect_while(const std::function<void()>& body, std::vector<std::string> keys);
   int master_ = -1;
   int slave_ = -1;
 };
