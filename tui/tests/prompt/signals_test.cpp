@@ -2,8 +2,8 @@
 // and the parent looks at how it ended, what it wrote and which files remain.
 #include "prompt/signals.hpp"
 
-#include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -15,36 +15,17 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "prompt/term.hpp"
+#include "support/temp_dir.hpp"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string tmpl = (fs::temp_directory_path() / "guard-XXXXXX").string();
-    if (::mkdtemp(tmpl.data()) == nullptr) std::abort();
-    path_ = tmpl;
-  }
-  ~ScratchDir() { fs::remove_all(path_); }
-  // Creates a file holding a secret and returns its path.
-  std::string file(const std::string& name) const {
-    const fs::path p = path_ / name;
-    std::ofstream(p) << "secret\n";
-    return p.string();
-  }
-
- private:
-  fs::path path_;
-};
 
 struct Ending {
   int status = -1;
@@ -55,21 +36,20 @@ struct Ending {
 // exit code it wants if it gets that far.
 template <class Body>
 Ending run_child(Body body) {
-  int pipe_fds[2];
-  if (::pipe(pipe_fds) != 0) std::abort();
+  int fds[2];
+  if (::pipe(fds) != 0) std::abort();
   const pid_t pid = ::fork();
   if (pid == 0) {
-    ::dup2(pipe_fds[1], STDERR_FILENO);
-    ::close(pipe_fds[0]);
-    ::close(pipe_fds[1]);
+    ::dup2(fds[1], STDERR_FILENO);
+    ::close(fds[0]);
+    ::close(fds[1]);
     ::_exit(body());
   }
-  ::close(pipe_fds[1]);
+  ::close(fds[1]);
   Ending end;
   char buf[512];
-  ssize_t n;
-  while ((n = ::read(pipe_fds[0], buf, sizeof buf)) > 0) end.err.append(buf, static_cast<std::size_t>(n));
-  ::close(pipe_fds[0]);
+  for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) end.err.append(buf, static_cast<std::size_t>(n));
+  ::close(fds[0]);
   ::waitpid(pid, &end.status, 0);
   return end;
 }
@@ -80,6 +60,8 @@ std::string describe(int status) {
   return "status " + std::to_string(status);
 }
 
+std::string secret(const TempDir& dir, const std::string& name) { return dir.write_file(name, "secret\n"); }
+
 }  // namespace
 
 TEST(SignalGuard, CleansUpThenDiesByTheSameSignal) {
@@ -88,21 +70,18 @@ TEST(SignalGuard, CleansUpThenDiesByTheSameSignal) {
     bool cursor_hidden;
     std::string err;
   } cases[] = {
-      {SIGTERM, true, "\x1b[?25h"},
-      {SIGHUP, true, "\x1b[?25h"},
-      {SIGINT, true, "\x1b[?25h"},
-      {SIGINT, false, ""},
-      {SIGTERM, false, ""},
+      {SIGTERM, true, "\x1b[?25h"}, {SIGHUP, true, "\x1b[?25h"}, {SIGINT, true, "\x1b[?25h"},
+      {SIGINT, false, ""},          {SIGTERM, false, ""},
   };
   for (const auto& c : cases) {
-    ScratchDir dir;
-    const std::string secret = dir.file("vars.json");
-    const std::string forgotten = dir.file("released.ini");
+    TempDir dir;
+    const std::string vars = secret(dir, "vars.json");
+    const std::string released = secret(dir, "released.ini");
     const auto end = run_child([&] {
       signal_guard::install();
       signal_guard::install();  // a second call changes nothing
-      if (signal_guard::register_file(secret) < 0) return 2;
-      const int slot = signal_guard::register_file(forgotten);
+      if (signal_guard::register_file(vars) < 0) return 2;
+      const int slot = signal_guard::register_file(released);
       if (slot < 0) return 3;
       signal_guard::unregister_file(slot);
       signal_guard::set_cursor_hidden(c.cursor_hidden);
@@ -112,16 +91,15 @@ TEST(SignalGuard, CleansUpThenDiesByTheSameSignal) {
     const std::string label = std::string(strsignal(c.sig)) + (c.cursor_hidden ? ", cursor hidden" : "");
     ASSERT_TRUE(WIFSIGNALED(end.status)) << label << ": " << describe(end.status);
     EXPECT_EQ(WTERMSIG(end.status), c.sig) << label;
-    EXPECT_FALSE(fs::exists(secret)) << label;
-    EXPECT_TRUE(fs::exists(forgotten)) << label;
+    EXPECT_FALSE(fs::exists(vars)) << label;
+    EXPECT_TRUE(fs::exists(released)) << label;
     EXPECT_EQ(end.err, c.err) << label;
   }
 }
 
 TEST(SignalGuard, FatalReportsUnlinksAndExits101) {
-  ScratchDir dir;
-  const std::string inventory = dir.file("hosts.ini");
-  const std::string vars = dir.file("vars.json");
+  TempDir dir;
+  const std::string inventory = secret(dir, "hosts.ini"), vars = secret(dir, "vars.json");
   const auto end = run_child([&] {
     signal_guard::install();
     signal_guard::register_file(inventory);
@@ -137,10 +115,10 @@ TEST(SignalGuard, FatalReportsUnlinksAndExits101) {
 }
 
 TEST(SignalGuard, RegistrationRefusesWhatItCannotHold) {
-  ScratchDir dir;
-  const std::string kept = dir.file("kept");
+  TempDir dir;
+  const std::string kept = secret(dir, "kept");
   std::vector<std::string> files;
-  for (int i = 0; i < 40; ++i) files.push_back(dir.file("f" + std::to_string(i)));
+  for (int i = 0; i < 40; ++i) files.push_back(secret(dir, "f" + std::to_string(i)));
   const auto end = run_child([&] {
     if (signal_guard::register_file(std::string(5000, 'a')) != -1) return 2;
     if (signal_guard::register_file("") != -1) return 3;
@@ -165,40 +143,30 @@ TEST(SignalGuard, RegistrationRefusesWhatItCannotHold) {
 }
 
 TEST(SignalGuard, SignalDuringAKeyReadRestoresTheTerminal) {
-  const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  ASSERT_GE(master, 0);
-  ASSERT_EQ(::grantpt(master), 0);
-  ASSERT_EQ(::unlockpt(master), 0);
-  const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  ASSERT_GE(slave, 0);
-  termios before{};
+  int master = -1, slave = -1;
+  ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  termios before{}, now{};
   ASSERT_EQ(::tcgetattr(slave, &before), 0);
-  ScratchDir dir;
-  const std::string secret = dir.file("vars.json");
+  TempDir dir;
 
   const struct {
     int sig;
     const char* typed;  // nothing: the parent sends the signal instead
   } cases[] = {{SIGTERM, nullptr}, {SIGHUP, nullptr}, {SIGINT, "\x03"}};
   for (const auto& c : cases) {
-    std::ofstream(secret) << "secret\n";
+    const std::string vars = secret(dir, "vars.json");
     const pid_t pid = ::fork();
     if (pid == 0) {
       ::dup2(slave, STDERR_FILENO);
       signal_guard::install();
-      signal_guard::register_file(secret);
-      const Term term = Term::stderr_term();
-      (void)term.hide_cursor();
+      signal_guard::register_file(vars);
+      (void)Term::stderr_term().hide_cursor();
       (void)Term(STDERR_FILENO, slave).read_key();
       ::_exit(0);
     }
     bool raw = false;
-    for (int i = 0; i < 500 && !raw; ++i) {
-      termios now{};
-      ::tcgetattr(slave, &now);
-      raw = (now.c_lflag & ICANON) == 0;
-      if (!raw) std::this_thread::sleep_for(10ms);
-    }
+    for (int i = 0; i < 500 && !raw; ++i, std::this_thread::sleep_for(10ms))
+      raw = ::tcgetattr(slave, &now) == 0 && (now.c_lflag & ICANON) == 0;
     ASSERT_TRUE(raw) << strsignal(c.sig);
     if (c.typed != nullptr) {
       ASSERT_EQ(::write(master, c.typed, 1), 1);
@@ -209,16 +177,14 @@ TEST(SignalGuard, SignalDuringAKeyReadRestoresTheTerminal) {
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFSIGNALED(status)) << strsignal(c.sig) << ": " << describe(status);
     EXPECT_EQ(WTERMSIG(status), c.sig);
-    EXPECT_FALSE(fs::exists(secret)) << strsignal(c.sig);
-    termios after{};
-    ASSERT_EQ(::tcgetattr(slave, &after), 0);
-    EXPECT_EQ(after.c_lflag, before.c_lflag) << strsignal(c.sig);
-    EXPECT_EQ(after.c_iflag, before.c_iflag) << strsignal(c.sig);
+    EXPECT_FALSE(fs::exists(vars)) << strsignal(c.sig);
+    ASSERT_EQ(::tcgetattr(slave, &now), 0);
+    EXPECT_EQ(now.c_lflag, before.c_lflag) << strsignal(c.sig);
+    EXPECT_EQ(now.c_iflag, before.c_iflag) << strsignal(c.sig);
     // Hidden once, shown once: by the key reader on Ctrl-C, by the guard otherwise.
     std::string shown;
-    pollfd p{master, POLLIN, 0};
-    while (::poll(&p, 1, 100) > 0) {
-      char buf[64];
+    char buf[64];
+    for (pollfd p{master, POLLIN, 0}; ::poll(&p, 1, 100) > 0;) {
       const ssize_t n = ::read(master, buf, sizeof buf);
       if (n <= 0) break;
       shown.append(buf, static_cast<std::size_t>(n));
