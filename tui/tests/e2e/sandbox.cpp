@@ -1,40 +1,31 @@
-// sandbox.cpp
 #include "e2e/sandbox.hpp"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <sstream>
 #include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
 
 fs::path find_on_system_path(const std::string& name) {
   const char* path = std::getenv("PATH");
-  std::string dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
-  std::size_t start = 0;
-  for (;;) {
-    const auto end = dirs.find(':', start);
-    const std::string dir = dirs.substr(start, end == std::string::npos ? end : end - start);
-    if (!dir.empty()) {
-      const fs::path candidate = fs::path(dir) / name;
-      std::error_code ec;
-      if (fs::is_regular_file(candidate, ec) && access(candidate.c_str(), X_OK) == 0)
-        return candidate;
-    }
-    if (end == std::string::npos) return {};
-    start = end + 1;
+  std::istringstream dirs(path ? path : "/usr/local/bin:/usr/bin:/bin");
+  for (std::string dir; std::getline(dirs, dir, ':');) {
+    const fs::path candidate = fs::path(dir) / name;
+    std::error_code ec;
+    if (!dir.empty() && fs::is_regular_file(candidate, ec) && access(candidate.c_str(), X_OK) == 0)
+      return candidate;
   }
+  return {};
 }
 
-Sandbox::Sandbox()
-    : home(dir / "home"), tmp(dir / "tmp"), bin(dir / "bin"), work(dir / "work") {
+Sandbox::Sandbox() : home(dir / "home"), tmp(dir / "tmp"), bin(dir / "bin"), work(dir / "work") {
   for (const auto& p : {home, tmp, bin, work}) fs::create_directories(p);
-  git_config_ = dir.write_file("gitconfig", "");
+  dir.write_file(git_config(), "");
 }
 
 std::map<std::string, std::string> Sandbox::env() const {
@@ -45,23 +36,12 @@ std::map<std::string, std::string> Sandbox::env() const {
       {"LANG", "C.UTF-8"},
       {"TERM", "xterm-256color"},
       {"USER", "tester"},
-      {"GIT_CONFIG_GLOBAL", git_config_.string()},
+      {"GIT_CONFIG_GLOBAL", git_config().string()},
       {"GIT_CONFIG_NOSYSTEM", "1"},
       {"GIT_TERMINAL_PROMPT", "0"},
   };
-  for (const auto& name : removed_) e.erase(name);
   for (const auto& [k, v] : changes_) e[k] = v;
   return e;
-}
-
-void Sandbox::set_env(const std::string& name, const std::string& value) {
-  std::erase(removed_, name);
-  changes_[name] = value;
-}
-
-void Sandbox::unset_env(const std::string& name) {
-  changes_.erase(name);
-  removed_.push_back(name);
 }
 
 fs::path Sandbox::stub(const std::string& name, const std::string& body) {
@@ -74,28 +54,23 @@ fs::path Sandbox::link_real(const std::string& name) {
     ADD_FAILURE() << name << " is not installed on this machine";
     return {};
   }
-  const fs::path link = bin / name;
   std::error_code ec;
-  fs::remove(link, ec);
-  fs::create_symlink(real, link);
-  return link;
+  fs::remove(bin / name, ec);
+  fs::create_symlink(real, bin / name);
+  return bin / name;
 }
 
-std::vector<std::string> Sandbox::wizard_argv() const { return {TERVANE_WIZARD_BINARY}; }
-
 fs::path Sandbox::install_wizard(const fs::path& project_root) const {
-  const fs::path target = project_root / "tui" / "build" / "e2e" / "bin" / "tervane-wizard";
+  const fs::path target = project_root / "tui/build/e2e/bin/tervane-wizard";
   fs::create_directories(target.parent_path());
   fs::copy_file(TERVANE_WIZARD_BINARY, target, fs::copy_options::overwrite_existing);
-  fs::permissions(target, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                              fs::perms::others_read | fs::perms::others_exec);
+  fs::permissions(target, fs::perms(0755));
   return target;
 }
 
 RunResult Sandbox::run(const std::vector<std::string>& argv, const fs::path& cwd) const {
   RunResult result;
-  if (argv.empty()) return result;
-  std::string program = argv[0];
+  std::string program = argv.at(0);
   if (program.find('/') == std::string::npos) program = find_on_system_path(program).string();
   if (program.empty()) {
     ADD_FAILURE() << argv[0] << " is not installed on this machine";
@@ -115,8 +90,7 @@ RunResult Sandbox::run(const std::vector<std::string>& argv, const fs::path& cwd
   const pid_t pid = fork();
   if (pid == 0) {
     close(pipe_fds[0]);
-    const int null_fd = open("/dev/null", O_RDONLY);
-    dup2(null_fd, 0);
+    dup2(open("/dev/null", O_RDONLY), 0);
     dup2(pipe_fds[1], 1);
     dup2(pipe_fds[1], 2);
     if (!dir_text.empty() && chdir(dir_text.c_str()) != 0) _exit(126);
@@ -125,15 +99,11 @@ RunResult Sandbox::run(const std::vector<std::string>& argv, const fs::path& cwd
   }
   close(pipe_fds[1]);
   char buf[4096];
-  for (;;) {
-    const ssize_t n = read(pipe_fds[0], buf, sizeof buf);
-    if (n > 0) {
+  for (ssize_t n; (n = read(pipe_fds[0], buf, sizeof buf)) != 0;) {
+    if (n > 0)
       result.output.append(buf, static_cast<std::size_t>(n));
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else {
+    else if (errno != EINTR)
       break;
-    }
   }
   close(pipe_fds[0]);
   int status = 0;
@@ -158,7 +128,7 @@ fs::path Sandbox::bare_repo(const std::string& name, const std::map<std::string,
   for (const auto& step : steps) {
     const RunResult r = run(step);
     if (r.status != 0) {
-      ADD_FAILURE() << "git step failed (" << r.status << "): " << step[1] << "\n" << r.output;
+      ADD_FAILURE() << "git " << step[1] << " failed (" << r.status << ")\n" << r.output;
       return {};
     }
   }

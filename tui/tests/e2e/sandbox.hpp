@@ -1,9 +1,6 @@
 // sandbox.hpp: a user's world for one end-to-end run: its own HOME, TMPDIR,
-// a bin directory that is the whole search path of interest, local git
-// repositories and a global git config of its own.
+// a bin directory first on PATH, local git repositories and a git config.
 #pragma once
-
-#include <sys/types.h>
 
 #include <filesystem>
 #include <map>
@@ -12,8 +9,7 @@
 
 #include "support/temp_dir.hpp"
 
-/// How a helper program ended, with what it wrote (standard output and
-/// standard error together).
+/// How a helper program ended, with its standard output and error together.
 struct RunResult {
   int status = -1;  // exit code, or 128 + signal
   std::string output;
@@ -26,40 +22,35 @@ class Sandbox {
   TempDir dir;
   std::filesystem::path home, tmp, bin, work;
 
-  /// The environment of a run: HOME, TMPDIR, PATH (bin first, then the
-  /// system directories), LANG, TERM, USER, the git isolation variables, and
-  /// whatever set_env/unset_env changed.
+  /// HOME, TMPDIR, PATH (bin, then the system directories), LANG, TERM, USER
+  /// and the git isolation variables, with set_env's changes.
   std::map<std::string, std::string> env() const;
-  void set_env(const std::string& name, const std::string& value);
-  void unset_env(const std::string& name);
+  void set_env(const std::string& name, const std::string& value) { changes_[name] = value; }
 
   /// Writes an executable bin/`name`: "#!/bin/sh" and `body`.
   std::filesystem::path stub(const std::string& name, const std::string& body);
-  /// Links the program found on the test's own PATH into bin (fails the test
-  /// when there is none).
+  /// Links the program found on the test's own PATH into bin.
   std::filesystem::path link_real(const std::string& name);
 
   /// The built wizard, to run in place.
-  std::vector<std::string> wizard_argv() const;
-  /// Copies the built wizard to `project_root`/tui/build/e2e/bin/tervane-wizard
-  /// (the project root is the fifth parent of the binary) and returns that path.
+  std::vector<std::string> wizard_argv() const { return {TERVANE_WIZARD_BINARY}; }
+  /// Copies the built wizard to `project_root`/tui/build/e2e/bin/ (the project
+  /// root is the fifth parent of the binary) and returns its path.
   std::filesystem::path install_wizard(const std::filesystem::path& project_root) const;
 
   /// A bare repository work/repos/`name`.git with one commit holding `files`
-  /// (path -> content). Fails the test and returns "" when git fails.
+  /// (path -> content); "" (and a test failure) when git fails.
   std::filesystem::path bare_repo(const std::string& name,
                                   const std::map<std::string, std::string>& files);
-  /// The sandbox's global git config file (empty at first).
-  std::filesystem::path git_config() const { return git_config_; }
+  /// The global git config file (empty at first).
+  std::filesystem::path git_config() const { return dir / "gitconfig"; }
 
   /// Runs `argv` (argv[0] looked up on the test's own PATH unless it holds a
-  /// "/") in `cwd` with env() and waits for it.
+  /// "/") in `cwd` with env(), standard input from /dev/null.
   RunResult run(const std::vector<std::string>& argv, const std::filesystem::path& cwd = {}) const;
 
  private:
-  std::filesystem::path git_config_;
   std::map<std::string, std::string> changes_;
-  std::vector<std::string> removed_;
 };
 
 /// The full path of `name` on the test process's own PATH, or "".

@@ -3,36 +3,27 @@
 #include "e2e/screen.hpp"
 
 #include <algorithm>
+#include <utility>
 
 #include "prompt/unicode.hpp"
 
 namespace {
 
 const std::string kBlank = " ";
-const std::string kWideTail;  // right half of a wide character
+const std::string kWideTail;
 
-/// Bytes a UTF-8 sequence starting with `lead` should have (1 for bytes that
-/// cannot start one: the decoder turns those into U+FFFD).
-std::size_t utf8_length(unsigned char lead) {
-  if (lead < 0xC2) return 1;
-  if (lead < 0xE0) return 2;
-  if (lead < 0xF0) return 3;
-  if (lead < 0xF5) return 4;
-  return 1;
-}
-
-/// Whether `bytes` is the start of a UTF-8 sequence that more bytes could
-/// complete.
+/// Whether `bytes` starts a UTF-8 sequence that more bytes could complete
+/// (a byte that starts none is decoded as U+FFFD).
 bool incomplete_utf8(std::string_view bytes) {
-  const std::size_t want = utf8_length(static_cast<unsigned char>(bytes[0]));
+  const auto lead = static_cast<unsigned char>(bytes[0]);
+  const std::size_t want = lead < 0xC2 || lead >= 0xF5 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
   if (want <= bytes.size()) return false;
   for (std::size_t i = 1; i < bytes.size(); ++i)
     if ((static_cast<unsigned char>(bytes[i]) & 0xC0) != 0x80) return false;
   return true;
 }
 
-/// Length of the control sequence at the start of `bytes` (an ESC), or 0
-/// when it is not complete yet.
+/// Length of the escape sequence at the start of `bytes`, 0 while incomplete.
 std::size_t sequence_length(std::string_view bytes) {
   if (bytes.size() < 2) return 0;
   const char kind = bytes[1];
@@ -44,8 +35,7 @@ std::size_t sequence_length(std::string_view bytes) {
     }
     return 0;
   }
-  if (kind == ']' || kind == 'P' || kind == '_' || kind == '^') {
-    // String sequences end with BEL or ESC backslash.
+  if (kind == ']' || kind == 'P' || kind == '_' || kind == '^') {  // ended by BEL or ESC backslash
     for (std::size_t i = 2; i < bytes.size(); ++i) {
       if (bytes[i] == '\a') return i + 1;
       if (bytes[i] == '\x1b' && i + 1 < bytes.size()) return bytes[i + 1] == '\\' ? i + 2 : i;
@@ -63,43 +53,18 @@ Screen::Screen(std::size_t cols, std::size_t rows)
       rows_(std::max<std::size_t>(rows, 1)),
       cells_(rows_, std::vector<std::string>(cols_, kBlank)) {}
 
-void Screen::resize(std::size_t cols, std::size_t rows) {
-  cols_ = std::max<std::size_t>(cols, 1);
-  rows_ = std::max<std::size_t>(rows, 1);
-  // Rows that no longer fit scroll off the top, like a terminal that keeps
-  // the cursor row on screen.
-  while (row_ >= rows_) {
-    cells_.erase(cells_.begin());
-    --row_;
-    ++scrolled_;
-  }
-  cells_.resize(rows_);
-  for (auto& r : cells_) {
-    r.resize(cols_, kBlank);
-    if (!r.back().empty()) continue;
-    r.back() = kBlank;  // a wide character cut in half
-    if (cols_ >= 2) r[cols_ - 2] = kBlank;
-  }
-  col_ = std::min(col_, cols_ - 1);
-  pending_wrap_ = false;
-}
-
 std::string Screen::line(std::size_t r) const {
-  if (r >= rows_) return "";
   std::string out;
-  for (const auto& cell : cells_[r]) out += cell;
+  if (r < rows_)
+    for (const auto& cell : cells_[r]) out += cell;
   out.erase(out.find_last_not_of(' ') + 1);
   return out;
 }
 
 std::string Screen::text() const {
-  std::size_t last = rows_;
-  while (last > 0 && line(last - 1).empty()) --last;
   std::string out;
-  for (std::size_t r = 0; r < last; ++r) {
-    if (r) out += '\n';
-    out += line(r);
-  }
+  for (std::size_t r = 0; r < rows_; ++r) out += (r ? "\n" : "") + line(r);
+  out.erase(out.find_last_not_of('\n') + 1);
   return out;
 }
 
@@ -110,29 +75,25 @@ bool Screen::contains(std::string_view needle) const {
 }
 
 void Screen::feed(std::string_view bytes) {
-  std::string data = std::move(pending_);
-  pending_.clear();
-  data.append(bytes);
-  std::size_t i = 0;
-  while (i < data.size()) {
-    const auto c = static_cast<unsigned char>(data[i]);
+  const std::string data = std::exchange(pending_, {}) + std::string(bytes);
+  for (std::size_t i = 0; i < data.size();) {
+    const std::string_view rest = std::string_view(data).substr(i);
+    const auto c = static_cast<unsigned char>(rest[0]);
     if (c == 0x1b) {
-      const std::size_t n = sequence_length(std::string_view(data).substr(i));
+      const std::size_t n = sequence_length(rest);
       if (n == 0) {
-        pending_ = data.substr(i);
+        pending_ = rest;
         return;
       }
-      apply_escape(std::string_view(data).substr(i, n));
+      apply_escape(rest.substr(0, n));
       i += n;
     } else if (c < 0x20 || c == 0x7f) {
       control(static_cast<char>(c));
       ++i;
+    } else if (incomplete_utf8(rest)) {
+      pending_ = rest;
+      return;
     } else {
-      const std::string_view rest = std::string_view(data).substr(i);
-      if (incomplete_utf8(rest)) {
-        pending_ = std::string(rest);
-        return;
-      }
       const auto d = unicode::decode(rest);
       print(d.ch, rest.substr(0, d.length));
       i += d.length;
@@ -141,28 +102,18 @@ void Screen::feed(std::string_view bytes) {
 }
 
 void Screen::control(char c) {
-  switch (c) {
-    case '\r':
-      col_ = 0;
-      pending_wrap_ = false;
-      break;
-    case '\n':
-    case '\v':
-    case '\f':
-      line_feed();
-      pending_wrap_ = false;
-      break;
-    case '\b':
-      if (col_ > 0) --col_;
-      pending_wrap_ = false;
-      break;
-    case '\t':
-      col_ = std::min(cols_ - 1, (col_ / 8 + 1) * 8);
-      pending_wrap_ = false;
-      break;
-    default:
-      break;  // BEL and the rest draw nothing
+  if (c == '\r') {
+    col_ = 0;
+  } else if (c == '\n' || c == '\v' || c == '\f') {
+    line_feed();
+  } else if (c == '\b') {
+    col_ -= col_ > 0 ? 1 : 0;
+  } else if (c == '\t') {
+    col_ = std::min(cols_ - 1, (col_ / 8 + 1) * 8);
+  } else {
+    return;  // BEL and the rest draw nothing
   }
+  pending_wrap_ = false;
 }
 
 void Screen::line_feed() {
@@ -172,7 +123,6 @@ void Screen::line_feed() {
   }
   cells_.erase(cells_.begin());
   cells_.emplace_back(cols_, kBlank);
-  ++scrolled_;
 }
 
 void Screen::put_cell(std::size_t col, std::string text) {
@@ -185,8 +135,7 @@ void Screen::put_cell(std::size_t col, std::string text) {
 
 void Screen::print(char32_t ch, std::string_view utf8) {
   const int width = unicode::char_width(ch);
-  if (width <= 0) {
-    // A combining mark joins the character before the cursor.
+  if (width <= 0) {  // a combining mark joins the character before the cursor
     std::size_t at = pending_wrap_ ? col_ : (col_ > 0 ? col_ - 1 : 0);
     if (at > 0 && cells_[row_][at].empty()) --at;
     cells_[row_][at] += std::string(utf8);
@@ -196,19 +145,15 @@ void Screen::print(char32_t ch, std::string_view utf8) {
   if (pending_wrap_ || (w == 2 && col_ + 2 > cols_ && cols_ >= 2)) {
     // A wide character that does not fit in the last column wraps first and
     // leaves that column blank.
-    if (!pending_wrap_ && col_ < cols_) put_cell(col_, kBlank);
+    if (!pending_wrap_) put_cell(col_, kBlank);
     col_ = 0;
     line_feed();
     pending_wrap_ = false;
   }
   put_cell(col_, std::string(utf8));
   if (w == 2 && col_ + 1 < cols_) put_cell(col_ + 1, kWideTail);
-  if (col_ + w >= cols_) {
-    col_ = cols_ - 1;
-    pending_wrap_ = true;
-  } else {
-    col_ += w;
-  }
+  pending_wrap_ = col_ + w >= cols_;
+  col_ = pending_wrap_ ? cols_ - 1 : col_ + w;
 }
 
 void Screen::erase(std::size_t row, std::size_t from, std::size_t to) {
@@ -218,74 +163,40 @@ void Screen::erase(std::size_t row, std::size_t from, std::size_t to) {
   // Half of a wide character left at either edge goes too.
   if (r[from].empty() && from > 0) r[from - 1] = kBlank;
   if (to < cols_ && r[to].empty()) r[to] = kBlank;
-  for (std::size_t c = from; c < to; ++c) r[c] = kBlank;
+  std::fill(r.begin() + static_cast<std::ptrdiff_t>(from), r.begin() + static_cast<std::ptrdiff_t>(to), kBlank);
 }
 
 void Screen::apply_escape(std::string_view seq) {
   if (seq.size() < 3 || seq[1] != '[') return;  // only CSI changes the screen
   const char final_byte = seq.back();
   std::string_view body = seq.substr(2, seq.size() - 3);
-  bool is_private = false;
-  if (!body.empty() && (body[0] == '?' || body[0] == '>' || body[0] == '=')) {
-    is_private = body[0] == '?';
-    if (!is_private) return;
-    body.remove_prefix(1);
-  }
-  std::vector<std::size_t> params;
-  std::size_t value = 0;
-  bool have = false;
+  const bool is_private = body.starts_with('?');
+  if (is_private) body.remove_prefix(1);
+  std::vector<std::size_t> params{0};
   for (char ch : body) {
-    if (ch >= '0' && ch <= '9') {
-      value = std::min<std::size_t>(value * 10 + static_cast<std::size_t>(ch - '0'), 100000);
-      have = true;
-    } else if (ch == ';') {
-      params.push_back(have ? value : 0);
-      value = 0;
-      have = false;
-    } else {
-      return;  // intermediates: nothing this screen knows
-    }
+    if (ch >= '0' && ch <= '9')
+      params.back() = std::min<std::size_t>(params.back() * 10 + static_cast<std::size_t>(ch - '0'), 100000);
+    else if (ch == ';')
+      params.push_back(0);
+    else
+      return;  // intermediates, '>' or '=': nothing this screen knows
   }
-  params.push_back(have ? value : 0);
-  // Movement counts of 0 mean 1.
-  auto count = [&](std::size_t i) {
-    const std::size_t v = i < params.size() ? params[i] : 0;
-    return v == 0 ? std::size_t{1} : v;
-  };
-
   if (is_private) {
-    if (params[0] == 25 && final_byte == 'h') cursor_visible_ = true;
-    if (params[0] == 25 && final_byte == 'l') cursor_visible_ = false;
+    if (params[0] == 25 && (final_byte == 'h' || final_byte == 'l')) cursor_visible_ = final_byte == 'h';
     return;
   }
+  // Movement counts of 0 mean 1.
+  const std::size_t n = std::max<std::size_t>(params[0], 1);
+  const std::size_t m = std::max<std::size_t>(params.size() > 1 ? params[1] : 0, 1);
   switch (final_byte) {
-    case 'A':
-      row_ -= std::min(row_, count(0));
-      break;
-    case 'B':
-      row_ = std::min(rows_ - 1, row_ + count(0));
-      break;
-    case 'C':
-      col_ = std::min(cols_ - 1, col_ + count(0));
-      break;
-    case 'D':
-      col_ -= std::min(col_, count(0));
-      break;
-    case 'E':
-      row_ = std::min(rows_ - 1, row_ + count(0));
-      col_ = 0;
-      break;
-    case 'F':
-      row_ -= std::min(row_, count(0));
-      col_ = 0;
-      break;
-    case 'G':
-      col_ = std::min(cols_, count(0)) - 1;
-      break;
+    case 'A': row_ -= std::min(row_, n); break;
+    case 'B': row_ = std::min(rows_ - 1, row_ + n); break;
+    case 'C': col_ = std::min(cols_ - 1, col_ + n); break;
+    case 'D': col_ -= std::min(col_, n); break;
+    case 'G': col_ = std::min(cols_, n) - 1; break;
     case 'H':
-    case 'f':
-      row_ = std::min(rows_, count(0)) - 1;
-      col_ = std::min(cols_, count(1)) - 1;
+      row_ = std::min(rows_, n) - 1;
+      col_ = std::min(cols_, m) - 1;
       break;
     case 'J':
       if (params[0] == 0) {

@@ -12,12 +12,10 @@ class Screen {
   Screen(std::size_t cols = 100, std::size_t rows = 40);
 
   /// Interprets `bytes`: printable UTF-8 (wide characters take two cells),
-  /// CR, LF, BS, CSI A/B/C/D/G/H/J/K, SGR (ignored), cursor show/hide, with
-  /// the deferred wrap of real terminals (a character written in the last
-  /// column leaves the cursor there until the next character) and scrolling
-  /// at the bottom.
+  /// CR, LF, BS, TAB, CSI A/B/C/D/G/H/J/K, cursor show/hide (SGR draws
+  /// nothing), with the deferred wrap of real terminals (a character in the
+  /// last column leaves the cursor there until the next one) and scrolling.
   void feed(std::string_view bytes);
-  void resize(std::size_t cols, std::size_t rows);
 
   /// Row `r` without trailing spaces.
   std::string line(std::size_t r) const;
@@ -30,8 +28,6 @@ class Screen {
   std::size_t cursor_col() const { return col_; }
   std::size_t cols() const { return cols_; }
   std::size_t rows() const { return rows_; }
-  /// Rows scrolled off the top so far.
-  std::size_t scrolled() const { return scrolled_; }
 
  private:
   void control(char c);
@@ -46,6 +42,5 @@ class Screen {
   std::size_t row_ = 0, col_ = 0;
   bool pending_wrap_ = false;
   bool cursor_visible_ = true;
-  std::size_t scrolled_ = 0;
   std::string pending_;  // an incomplete escape or UTF-8 sequence
 };

@@ -1,16 +1,17 @@
-// Whole setup runs of the wizard in a pseudo-terminal, from the command menu
-// to the end of the execution modes: first against a stand-in
-// ansible-playbook that records how it was started and copies the run files,
-// then against the real ansible-playbook over a loopback sshd.
+// Whole setup runs from the command menu to the end of the execution modes:
+// first against a stand-in ansible-playbook that records how it was started
+// and copies the run files, then against the real one over a loopback sshd.
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,20 +26,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr const char* kTypedSudo = "pa\"ss\\wörd";
-const char* const kPhaseFiles[] = {"00-preflight.yml", "05-openssh.yml", "10-user.yml", "30-yay.yml"};
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    auto end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
+const char* const kPhasePrompt = "Select a standalone playbook phase to execute:";
 
 std::vector<std::string> run_files_in(const fs::path& dir) {
   std::vector<std::string> names;
@@ -47,44 +35,39 @@ std::vector<std::string> run_files_in(const fs::path& dir) {
   return names;
 }
 
-PtyOptions wide() {
-  PtyOptions options;
-  options.cols = 120;
-  options.rows = 50;
-  return options;
+/// The account questions, up to the execution-mode question.
+void answer_account(PtyDriver& tty, const std::vector<std::string>& account) {
+  const char* const prompts[] = {"Target username to create/setup on Arch:", "Target user password:",
+                                 "Remote administrator sudo password (to become root):"};
+  for (std::size_t i = 0; i < 3; ++i) ASSERT_TRUE(tty.answer(prompts[i], account.at(i)));
+  ASSERT_TRUE(tty.expect("Choose execution mode:"));
 }
 
-bool wait_for_file(const fs::path& file, std::chrono::milliseconds timeout = 10s) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!fs::exists(file)) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
+/// In the phase menu: row `index` (0 the first), submitted.
+void pick_phase(PtyDriver& tty, int index) {
+  ASSERT_TRUE(tty.expect(kPhasePrompt));
+  tty.settle();
+  for (int i = 0; i < index; ++i) tty.key(PtyDriver::kDown);
+  tty.key(PtyDriver::kEnter);
 }
 
-// One user's machine with a project tree holding a copy of the wizard, a
-// configured SSH host with its key, a complete repository cache and a
-// stand-in ansible-playbook.
+/// A project tree holding a copy of the wizard, a configured SSH host with
+/// its key, a complete repository cache and a stand-in ansible-playbook.
 class SetupRun : public ::testing::Test {
  protected:
   void SetUp() override {
-    root = box.work / "project";
-    log = box.work / "ansible-log";
-    fs::create_directories(root / "playbooks");
-    fs::create_directories(log);
     box.dir.write_file(root / "bootstrap.yml", "- hosts: workstation\n");
-    for (const char* phase : kPhaseFiles) box.dir.write_file(root / "playbooks" / phase, "- hosts: workstation\n");
+    for (const char* phase : {"00-preflight.yml", "05-openssh.yml", "10-user.yml", "30-yay.yml"})
+      box.dir.write_file(root / "playbooks" / phase, "- hosts: workstation\n");
     wizard = box.install_wizard(root);
-
     box.dir.write_file(box.home / ".ssh/config",
                        "Host arch\n  HostName 10.9.8.7\n  User installer\n  IdentityFile ~/.ssh/arch_key\n");
     box.dir.write_file(box.home / ".ssh/arch_key", "not really a key\n", 0600);
-    // Clones that are present, so the cache question offers to use them as they are.
-    fs::create_directories(box.home / "temp/.tervane-bootstrap/configs/.git");
-    fs::create_directories(box.home / "temp/.tervane-bootstrap/wallpapers/.git");
+    // Clones that are present, so the cache question offers to use them.
+    for (const char* name : {"configs", "wallpapers"})
+      fs::create_directories(box.home / "temp/.tervane-bootstrap" / name / ".git");
     box.link_real("git");
-
+    fs::create_directories(log);
     box.stub("ansible-playbook",
              "L='" + log.string() + "'\n"
              "n=1; while [ -d \"$L/call$n\" ]; do n=$((n+1)); done\n"
@@ -101,51 +84,30 @@ class SetupRun : public ::testing::Test {
              "exit \"$(cat \"$L/code$n\" 2>/dev/null || echo 0)\"\n");
   }
 
-  // The exit status the stand-in gives on its `call`-th run.
-  void fail_call(int call, int code) { box.dir.write_file(log / ("code" + std::to_string(call)), std::to_string(code)); }
+  /// The exit status the stand-in gives on its `call`-th run.
+  void fail_call(int call, int code) {
+    box.dir.write_file(log / ("code" + std::to_string(call)), std::to_string(code));
+  }
   fs::path call_dir(int call) const { return log / ("call" + std::to_string(call)); }
 
+  /// The wizard started and answered up to the execution-mode question.
   std::unique_ptr<PtyDriver> start(const fs::path& program = {}) {
-    return std::make_unique<PtyDriver>(std::vector<std::string>{(program.empty() ? wizard : program).string()},
-                                       box.env(), wide());
+    auto tty = std::make_unique<PtyDriver>(std::vector<std::string>{(program.empty() ? wizard : program).string()},
+                                           box.env(), PtyOptions{.cols = 120, .rows = 50});
+    EXPECT_TRUE(tty->answer("Select a global command to continue:"));
+    EXPECT_TRUE(tty->answer("Select target Arch workstation from SSH Config:"));
+    EXPECT_TRUE(tty->answer("Cached repositories detected locally:"));
+    answer_account(*tty, {"maria", "", "pa\"ss\\wörd"});
+    return tty;
   }
 
-  // From the command menu to the execution-mode question.
-  static void answer_questions(PtyDriver& tty) {
-    ASSERT_TRUE(tty.expect("Select a global command to continue:"));
-    tty.key(PtyDriver::kEnter);
-    ASSERT_TRUE(tty.expect("Select target Arch workstation from SSH Config:"));
-    tty.key(PtyDriver::kEnter);
-    ASSERT_TRUE(tty.expect("Cached repositories detected locally:"));
-    tty.key(PtyDriver::kEnter);
-    ASSERT_TRUE(tty.expect("Target username to create/setup on Arch:"));
-    tty.send("maria");
-    tty.key(PtyDriver::kEnter);
-    ASSERT_TRUE(tty.expect("Target user password:"));
-    tty.key(PtyDriver::kEnter);
-    ASSERT_TRUE(tty.expect("Remote administrator sudo password (to become root):"));
-    tty.send(kTypedSudo);
-    tty.key(PtyDriver::kEnter);
-    ASSERT_TRUE(tty.expect("Choose execution mode:"));
-  }
-
-  static void choose_phases(PtyDriver& tty) {
-    tty.key(PtyDriver::kDown);
-    tty.key(PtyDriver::kEnter);
-  }
-  // Picks the menu row `index` (0 is the first) and submits it.
-  static void pick_row(PtyDriver& tty, int index) {
-    ASSERT_TRUE(tty.expect("Select a standalone playbook phase to execute:"));
-    tty.settle();
-    for (int i = 0; i < index; ++i) tty.key(PtyDriver::kDown);
-    tty.key(PtyDriver::kEnter);
-  }
-
-  // Checks one recorded call: argv, working directory, environment and the
-  // exact run files; returns the inventory and variables paths.
+  /// One recorded call: argv, working directory, environment and the exact
+  /// run files. Returns the inventory and variables paths.
   std::pair<std::string, std::string> check_call(int call, const std::string& playbook) const {
     const fs::path c = call_dir(call);
-    const auto argv = lines_of(box.dir.read_file(c / "argv"));
+    std::vector<std::string> argv;
+    std::istringstream lines(read_file(c / "argv"));
+    for (std::string line; std::getline(lines, line);) argv.push_back(line);
     EXPECT_EQ(argv.size(), 5u);
     if (argv.size() != 5) return {};
     EXPECT_EQ(argv[0], (root / playbook).string());
@@ -155,168 +117,121 @@ class SetupRun : public ::testing::Test {
     EXPECT_EQ(argv[3], "--extra-vars");
     EXPECT_TRUE(std::regex_match(argv[4], std::regex("@" + box.tmp.string() + "/tervane-vars-[A-Za-z0-9]{6}\\.json")))
         << argv[4];
-    EXPECT_EQ(box.dir.read_file(c / "cwd"), fs::canonical(root).string() + "\n");
-    EXPECT_EQ(box.dir.read_file(c / "unbuffered"), "1");
+    EXPECT_EQ(read_file(c / "cwd"), fs::canonical(root).string() + "\n");
+    EXPECT_EQ(read_file(c / "unbuffered"), "1");
     const std::string key = (box.home / ".ssh/arch_key").string();
-    EXPECT_EQ(box.dir.read_file(c / "inventory"),
+    EXPECT_EQ(read_file(c / "inventory"),
               "[workstation]\narch ansible_host=10.9.8.7 ansible_user=installer ansible_ssh_private_key_file=" + key +
                   " ansible_ssh_common_args='-o StrictHostKeyChecking=no'\n");
     const std::string cache = (box.home / "temp/.tervane-bootstrap").string();
-    EXPECT_EQ(box.dir.read_file(c / "vars"),
+    EXPECT_EQ(read_file(c / "vars"),
               R"({"ansible_become_password":"pa\"ss\\wörd","ansible_host":"10.9.8.7",)"
               R"("ansible_ssh_private_key_file":")" + key + R"(","ansible_user":"installer",)"
               R"("default_password":"583920","default_user":"maria",)"
               R"("local_tervane_path":")" + cache + R"(/configs","local_transfer_mode":true,)"
               R"("local_wallpapers_path":")" + cache + R"(/wallpapers","noninteractive":true})");
-    EXPECT_EQ(box.dir.read_file(c / "inventory.mode"), "600\n");
-    EXPECT_EQ(box.dir.read_file(c / "vars.mode"), "600\n");
+    EXPECT_EQ(read_file(c / "inventory.mode"), "600\n");
+    EXPECT_EQ(read_file(c / "vars.mode"), "600\n");
     return {argv[2], argv[4].substr(1)};
   }
 
+  /// The run ends with `code`, the stand-in ran `calls` times, no run file is left.
+  void ends(PtyDriver& tty, int code, int calls) {
+    const PtyExit end = tty.wait();
+    EXPECT_TRUE(end.exited);
+    EXPECT_EQ(end.code, code);
+    EXPECT_TRUE(calls == 0 || fs::exists(call_dir(calls)));
+    EXPECT_FALSE(fs::exists(call_dir(calls + 1)));
+    EXPECT_TRUE(run_files_in(box.tmp).empty());
+  }
+
   Sandbox box;
-  fs::path root, log, wizard;
+  fs::path root = box.work / "project", log = box.work / "ansible-log", wizard;
 };
 
-TEST_F(SetupRun, FullBootstrapRunsOnceWithTheRunFilesThenCelebrates) {
-  // Started through a link elsewhere: the project root follows the link's target.
+}  // namespace
+
+TEST_F(SetupRun, FullBootstrapRunsOnceWithTheRunFilesThenCelebratesOrReportsItsFailure) {
+  // Started through a link elsewhere: the project root follows the link's
+  // target. A directory named bootstrap.yml counts as found.
+  fs::remove(root / "bootstrap.yml");
+  fs::create_directory(root / "bootstrap.yml");
   fs::create_directories(box.work / "elsewhere");
   fs::create_symlink(wizard, box.work / "elsewhere/tw");
-  auto tty = start(box.work / "elsewhere/tw");
-  answer_questions(*tty);
-  EXPECT_NE(tty->output().find("Preparing dynamic configuration…"), std::string::npos);
-  EXPECT_NE(tty->output().find("Target: installer@10.9.8.7"), std::string::npos);
-  tty->key(PtyDriver::kEnter);
-  ASSERT_TRUE(tty->expect("Deployment Running"));
-  ASSERT_TRUE(tty->expect("Executing bootstrap.yml over SSH. Outputs are colorized below..."));
-  ASSERT_TRUE(tty->expect("│  \x1b[1;36mTASK [stand-in 1] ***\x1b[0m"));
-  ASSERT_TRUE(tty->expect(
-      "\x1b[1m Tervane Hyprland installed successfully! Reboot and enjoy your beautiful desktop.\x1b[0m"));
-  const PtyExit end = tty->wait();
-  EXPECT_TRUE(end.exited);
-  EXPECT_EQ(end.code, 0);
-  EXPECT_NE(tty->output().find("│  \x1b[2mwarning from stand-in\x1b[0m"), std::string::npos);
-
-  check_call(1, "bootstrap.yml");
-  EXPECT_FALSE(fs::exists(call_dir(2)));
-  EXPECT_TRUE(run_files_in(box.tmp).empty());
-}
-
-TEST_F(SetupRun, FailedBootstrapEndsWithTheReportAndNoCelebration) {
-  fail_call(1, 2);
-  auto tty = start();
-  answer_questions(*tty);
-  tty->key(PtyDriver::kEnter);
-  ASSERT_TRUE(tty->expect("Error: Playbook failed during execution."));
-  const PtyExit end = tty->wait();
-  EXPECT_TRUE(end.exited);
-  EXPECT_EQ(end.code, 1);
-  EXPECT_EQ(tty->output().find("installed successfully"), std::string::npos);
-  EXPECT_EQ(tty->output().find("Keep standalone menu open anyway?"), std::string::npos);
-  check_call(1, "bootstrap.yml");
-  EXPECT_TRUE(run_files_in(box.tmp).empty());
-}
-
-TEST_F(SetupRun, PhaseMenuRunsPhasesUntilExitKeepingTheSameRunFiles) {
   fail_call(2, 2);
-  auto tty = start();
-  answer_questions(*tty);
-  choose_phases(*tty);
+  for (const int call : {1, 2}) {
+    SCOPED_TRACE(call == 1 ? "success" : "failure");
+    auto tty = start(box.work / "elsewhere/tw");
+    EXPECT_NE(tty->output().find("Preparing dynamic configuration…"), std::string::npos);
+    EXPECT_NE(tty->output().find("Target: installer@10.9.8.7"), std::string::npos);
+    tty->key(PtyDriver::kEnter);
+    ASSERT_TRUE(tty->expect("Deployment Running"));
+    ASSERT_TRUE(tty->expect("Executing bootstrap.yml over SSH. Outputs are colorized below..."));
+    ASSERT_TRUE(tty->expect("│  \x1b[1;36mTASK [stand-in " + std::to_string(call) + "] ***\x1b[0m"));
+    const std::string celebration =
+        "\x1b[1m Tervane Hyprland installed successfully! Reboot and enjoy your beautiful desktop.\x1b[0m";
+    ASSERT_TRUE(tty->expect(call == 1 ? celebration : "Error: Playbook failed during execution."));
+    ends(*tty, call == 1 ? 0 : 1, call);
+    EXPECT_NE(tty->output().find("│  \x1b[2mwarning from stand-in\x1b[0m"), std::string::npos);
+    EXPECT_EQ(tty->output().find(celebration) == std::string::npos, call == 2);
+    EXPECT_EQ(tty->output().find("Keep standalone menu open anyway?"), std::string::npos);
+    check_call(call, "bootstrap.yml");
+  }
+}
 
-  pick_row(*tty, 2);  // 10-user.yml
+TEST_F(SetupRun, PhaseMenuRunsPhasesWithTheSameRunFilesUntilAFailureAnsweredNo) {
+  fail_call(2, 2);
+  fail_call(3, 4);
+  auto tty = start();
+  tty->key(PtyDriver::kDown);
+  tty->key(PtyDriver::kEnter);
+
+  pick_phase(*tty, 2);
   ASSERT_TRUE(tty->expect("Executing 10-user.yml over SSH. Outputs are colorized below..."));
   ASSERT_TRUE(tty->expect("Success"));
   ASSERT_TRUE(tty->expect("10-user.yml completed successfully!"));
-
-  // The menu comes back with the cursor on the first row: Enter runs 00-preflight.
-  pick_row(*tty, 0);
-  ASSERT_TRUE(tty->expect("Executing 00-preflight.yml over SSH."));
+  // The menu comes back with the cursor on the first row.
+  pick_phase(*tty, 0);
   ASSERT_TRUE(tty->expect("00-preflight.yml failed: Playbook failed during execution."));
   ASSERT_TRUE(tty->expect("Keep standalone menu open anyway?"));
   tty->settle();
   EXPECT_TRUE(tty->screen().contains("Yes"));
   tty->key(PtyDriver::kEnter);  // preset yes
-
-  pick_row(*tty, 10);  // Exit Wizard
-  ASSERT_TRUE(tty->expect("Exited standalone wizard!"));
-  const PtyExit end = tty->wait();
-  EXPECT_TRUE(end.exited);
-  EXPECT_EQ(end.code, 0);
-
-  const auto first = check_call(1, "playbooks/10-user.yml");
-  const auto second = check_call(2, "playbooks/00-preflight.yml");
-  EXPECT_EQ(first, second);
-  EXPECT_FALSE(fs::exists(call_dir(3)));
-  EXPECT_TRUE(run_files_in(box.tmp).empty());
-}
-
-TEST_F(SetupRun, FailedPhaseAnsweredNoEndsSuccessfully) {
-  fail_call(1, 4);
-  auto tty = start();
-  answer_questions(*tty);
-  choose_phases(*tty);
-  pick_row(*tty, 4);  // 30-yay.yml
+  pick_phase(*tty, 4);
   ASSERT_TRUE(tty->expect("30-yay.yml failed: Playbook failed during execution."));
   ASSERT_TRUE(tty->expect("Keep standalone menu open anyway?"));
   tty->settle();
   tty->key(PtyDriver::kRight);
   tty->key(PtyDriver::kEnter);
   ASSERT_TRUE(tty->expect("Exited standalone wizard!"));
-  const PtyExit end = tty->wait();
-  EXPECT_TRUE(end.exited);
-  EXPECT_EQ(end.code, 0);
-  EXPECT_TRUE(run_files_in(box.tmp).empty());
+  ends(*tty, 0, 3);
+
+  const auto first = check_call(1, "playbooks/10-user.yml");
+  EXPECT_EQ(check_call(2, "playbooks/00-preflight.yml"), first);
+  EXPECT_EQ(check_call(3, "playbooks/30-yay.yml"), first);
 }
 
-TEST_F(SetupRun, EscapeAtAMenuEndsWithTheReportAndRemovesTheFiles) {
-  auto tty = start();
-  answer_questions(*tty);
-  choose_phases(*tty);
-  ASSERT_TRUE(tty->expect("Select a standalone playbook phase to execute:"));
-  tty->settle();
-  EXPECT_EQ(run_files_in(box.tmp).size(), 2u);
-  tty->key(PtyDriver::kEsc);
-  ASSERT_TRUE(tty->expect("Error: operation interrupted"));
-  const PtyExit end = tty->wait();
-  EXPECT_TRUE(end.exited);
-  EXPECT_EQ(end.code, 1);
-  EXPECT_FALSE(fs::exists(call_dir(1)));
-  EXPECT_TRUE(run_files_in(box.tmp).empty());
-}
-
-TEST_F(SetupRun, MissingPhasePlaybookEndsTheRunNamingWhereItWasExpected) {
-  auto tty = start();
-  answer_questions(*tty);
-  choose_phases(*tty);
-  pick_row(*tty, 3);  // 20-network.yml, absent from the project
-  ASSERT_TRUE(tty->expect("Error: Playbook not found: playbooks/20-network.yml"));
-  ASSERT_TRUE(tty->expect("Expected at: " + (root / "playbooks/20-network.yml").string()));
-  const PtyExit end = tty->wait();
-  EXPECT_TRUE(end.exited);
-  EXPECT_EQ(end.code, 1);
-  EXPECT_FALSE(fs::exists(call_dir(1)));
-  EXPECT_EQ(tty->output().find("Deployment Running"), std::string::npos);
-  EXPECT_TRUE(run_files_in(box.tmp).empty());
-}
-
-TEST_F(SetupRun, BootstrapDirectoryCountsAsFoundAndMissingBootstrapIsReported) {
-  fs::remove(root / "bootstrap.yml");
-  {
+TEST_F(SetupRun, EscapeAtTheMenuOrAMissingPlaybookEndsWithTheReportAndRemovesTheFiles) {
+  for (const bool escape : {true, false}) {
+    SCOPED_TRACE(escape ? "Escape" : "20-network.yml, absent from the project");
     auto tty = start();
-    answer_questions(*tty);
+    tty->key(PtyDriver::kDown);
     tty->key(PtyDriver::kEnter);
-    ASSERT_TRUE(tty->expect("Error: Playbook not found: bootstrap.yml"));
-    ASSERT_TRUE(tty->expect("Expected at: " + (root / "bootstrap.yml").string()));
-    EXPECT_EQ(tty->wait().code, 1);
-    EXPECT_FALSE(fs::exists(call_dir(1)));
-    EXPECT_TRUE(run_files_in(box.tmp).empty());
+    ASSERT_TRUE(tty->expect(kPhasePrompt));
+    tty->settle();
+    EXPECT_EQ(run_files_in(box.tmp).size(), 2u);
+    if (escape) {
+      tty->key(PtyDriver::kEsc);
+      ASSERT_TRUE(tty->expect("Error: operation interrupted"));
+    } else {
+      for (int i = 0; i < 3; ++i) tty->key(PtyDriver::kDown);
+      tty->key(PtyDriver::kEnter);
+      ASSERT_TRUE(tty->expect("Error: Playbook not found: playbooks/20-network.yml"));
+      ASSERT_TRUE(tty->expect("Expected at: " + (root / "playbooks/20-network.yml").string()));
+    }
+    ends(*tty, 1, 0);
+    EXPECT_EQ(tty->output().find("Deployment Running"), std::string::npos);
   }
-  fs::create_directory(root / "bootstrap.yml");
-  auto tty = start();
-  answer_questions(*tty);
-  tty->key(PtyDriver::kEnter);
-  ASSERT_TRUE(tty->expect("installed successfully!"));
-  EXPECT_EQ(tty->wait().code, 0);
-  check_call(1, "bootstrap.yml");
 }
 
 TEST_F(SetupRun, SignalDuringAPlaybookRemovesTheRunFilesAndKillsTheWizardBySignal) {
@@ -324,65 +239,56 @@ TEST_F(SetupRun, SignalDuringAPlaybookRemovesTheRunFilesAndKillsTheWizardBySigna
   const int signals[] = {SIGINT, SIGTERM, SIGHUP};
   for (int call = 1; call <= 3; ++call) {
     const int sig = signals[call - 1];
+    SCOPED_TRACE(strsignal(sig));
     auto tty = start();
-    answer_questions(*tty);
     tty->key(PtyDriver::kEnter);
-    ASSERT_TRUE(wait_for_file(call_dir(call) / "started")) << strsignal(sig);
-    EXPECT_EQ(run_files_in(box.tmp).size(), 2u) << strsignal(sig);
+    for (auto deadline = std::chrono::steady_clock::now() + 10s; !fs::exists(call_dir(call) / "started");)
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the stand-in did not start";
+    EXPECT_EQ(run_files_in(box.tmp).size(), 2u);
     if (sig == SIGINT)
       tty->send(PtyDriver::kCtrlC);  // as a user would: the whole foreground group gets it
     else
       tty->kill_with(sig);
     const PtyExit end = tty->wait();
-    EXPECT_FALSE(end.exited) << strsignal(sig);
-    EXPECT_EQ(end.signal, sig) << strsignal(sig);
-    EXPECT_TRUE(run_files_in(box.tmp).empty()) << strsignal(sig);
-    EXPECT_EQ(tty->output().find("Error:"), std::string::npos) << strsignal(sig);
+    EXPECT_FALSE(end.exited);
+    EXPECT_EQ(end.signal, sig);
+    EXPECT_TRUE(run_files_in(box.tmp).empty());
+    EXPECT_EQ(tty->output().find("Error:"), std::string::npos);
   }
 }
 
-// The real ansible-playbook over SSH to a loopback sshd, the target being this
-// machine: the 10-user phase writes the variables it received into a file.
+// The real ansible-playbook over SSH to a loopback sshd, the target being
+// this machine: the 10-user phase writes the variables it received to a file.
 class RealAnsibleRun : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!fs::exists("/usr/bin/ansible-playbook")) GTEST_SKIP() << "ansible-playbook is not installed";
-    sshd_dir = box.work / "sshd";
-    fs::create_directories(sshd_dir);
-    const RunResult started =
-        box.run({"bash", (fs::path(TERVANE_SOURCE_DIR) / "tests/fixtures/sshd.sh").string(), "start",
-                 sshd_dir.string()});
+    const RunResult started = box.run({"bash", sshd_script, "start", sshd_dir.string()});
     if (started.status == 77) GTEST_SKIP() << "no sshd on loopback here: " << started.output;
     ASSERT_EQ(started.status, 0) << started.output;
     running = true;
     std::ifstream env(sshd_dir / "env");
-    for (std::string line; std::getline(env, line);) {
-      const auto eq = line.find('=');
-      if (eq != std::string::npos) server[line.substr(0, eq)] = line.substr(eq + 1);
-    }
+    for (std::string line; std::getline(env, line);)
+      if (const auto eq = line.find('='); eq != std::string::npos) server[line.substr(0, eq)] = line.substr(eq + 1);
     for (const char* k : {"PORT", "KEY", "USER"}) ASSERT_FALSE(server[k].empty()) << k << " missing in env";
   }
   void TearDown() override {
-    if (running) box.run({"bash", (fs::path(TERVANE_SOURCE_DIR) / "tests/fixtures/sshd.sh").string(), "stop",
-                          sshd_dir.string()});
+    if (running) box.run({"bash", sshd_script, "stop", sshd_dir.string()});
   }
 
   Sandbox box;
-  fs::path sshd_dir;
+  const std::string sshd_script = (fs::path(TERVANE_SOURCE_DIR) / "tests/fixtures/sshd.sh").string();
+  const fs::path sshd_dir = box.work / "sshd";
   bool running = false;
   std::map<std::string, std::string> server;
 };
 
 TEST_F(RealAnsibleRun, UserPhaseReceivesTheAnswersOnTheTarget) {
-  const fs::path root = box.work / "project";
-  const fs::path received = box.work / "received.txt";
+  const fs::path root = box.work / "project", received = box.work / "received.txt";
   box.dir.write_file(root / "ansible.cfg",
-                     "[defaults]\n"
-                     "host_key_checking = False\n"
-                     "remote_port = " + server["PORT"] + "\n"
-                     "[ssh_connection]\n"
-                     "ssh_args = -o UserKnownHostsFile=" + (box.work / "known_hosts").string() +
-                         " -o ControlMaster=no\n");
+                     "[defaults]\nhost_key_checking = False\nremote_port = " + server["PORT"] +
+                         "\n[ssh_connection]\nssh_args = -o UserKnownHostsFile=" +
+                         (box.work / "known_hosts").string() + " -o ControlMaster=no\n");
   box.dir.write_file(root / "bootstrap.yml", "- hosts: workstation\n");
   box.dir.write_file(root / "playbooks/10-user.yml",
                      "- hosts: workstation\n"
@@ -409,49 +315,26 @@ TEST_F(RealAnsibleRun, UserPhaseReceivesTheAnswersOnTheTarget) {
   ASSERT_FALSE(dots.empty() || walls.empty());
   box.set_env("ANSIBLE_LOCAL_TEMP", (box.work / "ansible-tmp").string());
 
-  PtyDriver tty({wizard.string()}, box.env(), wide());
-  ASSERT_TRUE(tty.expect("Select a global command to continue:"));
-  tty.key(PtyDriver::kEnter);
-  ASSERT_TRUE(tty.expect("Select target Arch workstation from SSH Config:"));
-  tty.key(PtyDriver::kEnter);
-  ASSERT_TRUE(tty.expect("Tervane Dots Configs Git URL:"));
-  tty.send(dots.string());
-  tty.key(PtyDriver::kEnter);
-  ASSERT_TRUE(tty.expect("Tervane Wallpapers Git URL:"));
-  tty.send(walls.string());
-  tty.key(PtyDriver::kEnter);
-  ASSERT_TRUE(tty.expect("Target username to create/setup on Arch:", 30s));
-  tty.send("maria");
-  tty.key(PtyDriver::kEnter);
-  ASSERT_TRUE(tty.expect("Target user password:"));
-  tty.send("s3cr\"t");
-  tty.key(PtyDriver::kEnter);
-  ASSERT_TRUE(tty.expect("Remote administrator sudo password (to become root):"));
-  tty.send("unused");
-  tty.key(PtyDriver::kEnter);
-  ASSERT_TRUE(tty.expect("Choose execution mode:"));
+  PtyDriver tty({wizard.string()}, box.env(), {.cols = 120, .rows = 50});
+  ASSERT_TRUE(tty.answer("Select a global command to continue:"));
+  ASSERT_TRUE(tty.answer("Select target Arch workstation from SSH Config:"));
+  ASSERT_TRUE(tty.answer("Tervane Dots Configs Git URL:", dots.string()));
+  ASSERT_TRUE(tty.answer("Tervane Wallpapers Git URL:", walls.string()));
+  ASSERT_TRUE(tty.expect_screen("Target username to create/setup on Arch:", 30s));  // after the clones
+  answer_account(tty, {"maria", "s3cr\"t", "unused"});
   tty.key(PtyDriver::kDown);
   tty.key(PtyDriver::kEnter);
-  ASSERT_TRUE(tty.expect("Select a standalone playbook phase to execute:"));
-  tty.settle();
-  tty.key(PtyDriver::kDown);
-  tty.key(PtyDriver::kDown);
-  tty.key(PtyDriver::kEnter);
+  pick_phase(tty, 2);
   ASSERT_TRUE(tty.expect("Executing 10-user.yml over SSH."));
   ASSERT_TRUE(tty.expect("│  \x1b[1;36mTASK [Record the variables]", 120s));
   ASSERT_TRUE(tty.expect("10-user.yml completed successfully!", 120s));
-  ASSERT_TRUE(tty.expect("Select a standalone playbook phase to execute:"));
-  tty.settle();
-  for (int i = 0; i < 10; ++i) tty.key(PtyDriver::kDown);
-  tty.key(PtyDriver::kEnter);
+  pick_phase(tty, 10);  // Exit Wizard
   ASSERT_TRUE(tty.expect("Exited standalone wizard!"));
   EXPECT_EQ(tty.wait().code, 0);
 
   const std::string cache = (box.home / "temp/.tervane-bootstrap").string();
-  EXPECT_EQ(box.dir.read_file(received), "user=maria\npassword=s3cr\"t\nconfigs=" + cache +
-                                             "/configs\nwallpapers=" + cache + "/wallpapers\nnoninteractive=True\n");
+  EXPECT_EQ(read_file(received), "user=maria\npassword=s3cr\"t\nconfigs=" + cache + "/configs\nwallpapers=" + cache +
+                                     "/wallpapers\nnoninteractive=True\n");
   EXPECT_TRUE(fs::exists(cache + "/configs/install.fish"));
   EXPECT_TRUE(run_files_in(box.tmp).empty());
 }
-
-}  // namespace

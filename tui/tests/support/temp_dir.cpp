@@ -1,4 +1,3 @@
-// temp_dir.cpp
 #include "support/temp_dir.hpp"
 
 #include <sys/stat.h>
@@ -8,30 +7,23 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 namespace fs = std::filesystem;
 
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = (base && *base ? std::string(base) : std::string("/tmp")) + "/tervane-test-XXXXXX";
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed for " + pattern);
-  // The canonical form, so paths compare equal to what a program resolves.
-  path_ = fs::canonical(buf.data());
+  std::string pattern = (base && *base ? base : "/tmp") + std::string("/tervane-test-XXXXXX");
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed for " + pattern);
+  path_ = fs::canonical(pattern);  // compares equal to what a program resolves
 }
 
 TempDir::~TempDir() {
   if (path_.empty()) return;
   std::error_code ec;
   // Tests may leave directories without write or search permission behind.
-  for (auto it = fs::recursive_directory_iterator(
-           path_, fs::directory_options::skip_permission_denied, ec);
-       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+  for (auto it = fs::recursive_directory_iterator(path_, fs::directory_options::skip_permission_denied, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
     if (it->is_directory(ec) && !it->is_symlink(ec)) chmod(it->path().c_str(), 0700);
-  }
   chmod(path_.c_str(), 0700);
   fs::remove_all(path_, ec);
 }
@@ -42,11 +34,11 @@ fs::path TempDir::operator/(const fs::path& relative) const { return path_ / rel
 
 fs::path TempDir::write_file(const fs::path& file, std::string_view text, mode_t mode) const {
   const fs::path full = path_ / file;
-  if (full.has_parent_path()) fs::create_directories(full.parent_path());
+  fs::create_directories(full.parent_path());
   {
     std::ofstream out(full, std::ios::binary | std::ios::trunc);
-    if (!out) throw std::runtime_error("cannot write " + full.string());
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    if (!out.write(text.data(), static_cast<std::streamsize>(text.size())))
+      throw std::runtime_error("cannot write " + full.string());
   }
   if (chmod(full.c_str(), mode) != 0) throw std::runtime_error("cannot chmod " + full.string());
   return full;
@@ -56,8 +48,7 @@ std::string TempDir::read_file(const fs::path& file) const { return ::read_file(
 
 std::string read_file(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
-  if (!in) return "";
   std::ostringstream all;
-  all << in.rdbuf();
+  if (in) all << in.rdbuf();
   return all.str();
 }

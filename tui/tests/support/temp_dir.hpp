@@ -1,5 +1,4 @@
-// temp_dir.hpp: a fresh directory for one test, removed with everything in it
-// when the test is done.
+// temp_dir.hpp: a fresh directory for one test, removed with all it holds.
 #pragma once
 
 #include <sys/types.h>
@@ -10,20 +9,18 @@
 
 class TempDir {
  public:
-  /// Creates a new directory under $TMPDIR (or /tmp).
+  /// Creates a new directory under $TMPDIR (or /tmp), in canonical form.
   TempDir();
   ~TempDir();
   TempDir(TempDir&& other) noexcept;
   TempDir& operator=(TempDir&&) = delete;
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
 
   const std::filesystem::path& path() const { return path_; }
   /// `relative` inside the directory (an absolute path is taken as it is).
   std::filesystem::path operator/(const std::filesystem::path& relative) const;
 
-  /// Writes `text` to `file` (relative to the directory or absolute), creating
-  /// missing parent directories, and sets its mode. Returns the full path.
+  /// Writes `text` to `file` (relative or absolute), creating missing parent
+  /// directories, with mode `mode`. Returns the full path.
   std::filesystem::path write_file(const std::filesystem::path& file, std::string_view text,
                                    mode_t mode = 0644) const;
   /// The whole content of `file` (relative or absolute); "" when unreadable.
