@@ -9,7 +9,6 @@ Reads the files of Debian's unicode-data package (or the directory given with
     2 for East_Asian_Width W and F (with the defaults UAX #11 gives to
     unlisted code points of the ideograph blocks and planes 2 and 3);
     everything else 1 (control characters are left to the caller);
-  - Alphabetic (DerivedCoreProperties.txt) and Numeric (categories Nd, Nl, No);
   - the full lower-case mapping: UnicodeData's simple lowercase, replaced by
     the unconditional entries of SpecialCasing.txt.
 
@@ -223,10 +222,6 @@ FOOTER = """\
 
 bool white_space(char32_t c) { return find_range(kWhiteSpace, c) != nullptr; }
 
-bool alphabetic(char32_t c) { return find_range(kAlphabetic, c) != nullptr; }
-
-bool numeric(char32_t c) { return find_range(kNumeric, c) != nullptr; }
-
 int table_width(char32_t c) {
   const WidthRange* r = find_range(kWidth, c);
   return r ? r->width : 1;
@@ -261,8 +256,6 @@ def ucd_version(ucd):
 def generate(ucd):
     category, simple_lower = read_unicode_data(ucd)
     white = read_property(os.path.join(ucd, "PropList.txt"), "White_Space")
-    alphabetic = read_property(os.path.join(ucd, "DerivedCoreProperties.txt"), "Alphabetic")
-    numeric = {c for c, gc in category.items() if gc in ("Nd", "Nl", "No")}
 
     zero = {c for c, gc in category.items() if gc in ("Mn", "Me", "Cf")}
     zero.discard(0x00AD)
@@ -286,10 +279,6 @@ def generate(ucd):
     out = HEADER.format(version=ucd_version(ucd)).splitlines()
     out.append("")
     out += emit_ranges("kWhiteSpace", ranges(white))
-    out.append("")
-    out += emit_ranges("kAlphabetic", ranges(alphabetic))
-    out.append("")
-    out += emit_ranges("kNumeric", ranges(numeric))
     out.append("")
     out.append("constexpr WidthRange kWidth[] = {")
     out += wrap_items(["{%s, %s, %d}" % (hex_cp(a), hex_cp(b), w)

@@ -9,8 +9,6 @@ namespace unicode {
 namespace detail {
 // Defined in the generated unicode_tables.cpp.
 bool white_space(char32_t c);
-bool alphabetic(char32_t c);
-bool numeric(char32_t c);
 int table_width(char32_t c);
 std::size_t lower_full(char32_t c, char32_t out[3]);
 }  // namespace detail
@@ -132,7 +130,6 @@ std::optional<std::u32string> to_u32(std::string_view bytes) {
 
 bool is_white_space(char32_t c) { return detail::white_space(c); }
 
-bool is_alphanumeric(char32_t c) { return detail::alphabetic(c) || detail::numeric(c); }
 
 int char_width(char32_t c) {
   if (is_control(c)) return 0;

@@ -1,6 +1,6 @@
 // unicode.hpp: UTF-8 handling and the character properties the kit measures
-// and edits text with (White_Space, Alphabetic/Numeric, lower-case mapping,
-// display width). The property tables are generated from the Unicode
+// and edits text with (White_Space, lower-case mapping, display
+// width). The property tables are generated from the Unicode
 // character database into unicode_tables.cpp by tools/gen_unicode_tables.py.
 #pragma once
 
@@ -13,9 +13,6 @@ namespace unicode {
 
 /// The Unicode White_Space property.
 bool is_white_space(char32_t c);
-
-/// Alphabetic or Numeric (general categories Nd, Nl, No).
-bool is_alphanumeric(char32_t c);
 
 /// Columns a character takes on a terminal: 0 for control characters and
 /// zero-width marks, 2 for wide and fullwidth characters, 1 otherwise.

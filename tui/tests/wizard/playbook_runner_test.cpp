@@ -125,9 +125,9 @@ TEST(RunPlaybook, ColoursEveryLineOfStdoutAndDimsStderrBehindTheRail) {
     want += RAIL + std::string(r.style) + r.line + RESET "\n";
   }
   // CRLF loses the CR; empty and invalid UTF-8 lines are dropped; the last
-  // line counts without a line feed.
-  script += "TASK [crlf] ***\r\n\nbad \xff\xfe bytes\nlast line without feed";
-  want += RAIL CYAN "TASK [crlf] ***" RESET "\n" RAIL DIM "last line without feed" RESET "\n";
+  // line counts without a line feed, keeping a carriage return no line feed follows.
+  script += "TASK [crlf] ***\r\n\nbad \xff\xfe bytes\nlast line without feed\r";
+  want += RAIL CYAN "TASK [crlf] ***" RESET "\n" RAIL DIM "last line without feed\r" RESET "\n";
 
   TempDir dir;
   ScopedEnv path("PATH", stand_in(dir, script, "[DEPRECATION WARNING]: old syntax\r\n\n\xc3\n  indented warning"));
