@@ -27,7 +27,7 @@ test: test-deps
 	bash tui/tests/playbooks/check.sh
 
 bench: test-deps
-	bash tui/tests/bench/run.sh
+	bash tui/bench/run.sh
 
 clean:
 	rm -rf tui/build

@@ -13,19 +13,26 @@ std::size_t fold_line(std::string_view line, std::size_t width, OnNewRow&& new_r
   std::size_t rows = 1;
   std::size_t column = 0;
   for (std::size_t i = 0; i < line.size();) {
-    if (std::size_t esc = unicode::escape_length(line.substr(i)); esc > 0) {
-      i += esc;
+    const auto byte = static_cast<unsigned char>(line[i]);
+    std::size_t w, length = 1;
+    if (byte == 0x1b) {
+      i += unicode::escape_length(line.substr(i));
       continue;
     }
-    auto d = unicode::decode(line.substr(i));
-    auto w = static_cast<std::size_t>(unicode::char_width(d.ch));
+    if (byte < 0x80) {  // ASCII, most of every frame: no table lookup
+      w = byte >= 0x20 && byte != 0x7f ? 1 : 0;
+    } else {
+      auto d = unicode::decode(line.substr(i));
+      w = static_cast<std::size_t>(unicode::char_width(d.ch));
+      length = d.length;
+    }
     if (w > 0 && column > 0 && column + w > width) {
       new_row(i);
       ++rows;
       column = 0;
     }
     column += w;
-    i += d.length;
+    i += length;
   }
   return rows;
 }

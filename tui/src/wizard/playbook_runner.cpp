@@ -36,34 +36,36 @@ std::mutex& stream_lock(int fd) {
   return fd == STDERR_FILENO ? err_lock : out_lock;
 }
 
-// Writes `text` to `fd` under its stream's lock; a failed write drops the line.
-void write_line(int fd, const std::string& text) {
+// Writes `text` to `fd` under its stream's lock; a failed write drops it.
+void write_locked(int fd, std::string_view text) {
+  if (text.empty()) return;
   std::lock_guard lock(stream_lock(fd));
-  std::string_view rest = text;
-  while (!rest.empty()) {
-    const ssize_t n = ::write(fd, rest.data(), rest.size());
+  while (!text.empty()) {
+    const ssize_t n = ::write(fd, text.data(), text.size());
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return;
-    rest.remove_prefix(static_cast<std::size_t>(n));
+    text.remove_prefix(static_cast<std::size_t>(n));
   }
 }
 
-// Reads `fd` to its end and hands each complete line to `emit`: the bytes up
-// to a line feed, without it and without a carriage return just before it;
-// the last line counts without a line feed (and keeps a final carriage
-// return, which no line feed follows). Lines that are empty or not
-// valid UTF-8 are dropped. A read error ends the reading.
-template <class Emit>
-void for_each_line(int fd, Emit emit) {
-  std::string pending;
+// Copies `in` to `out` line by line until the end of `in`, then closes `in`.
+// A line is the bytes up to a line feed, without it and without a carriage
+// return just before it; the last line counts without a line feed (and keeps
+// a final carriage return, which no line feed follows). Lines that are empty
+// or not valid UTF-8 are dropped; every other line goes out as format(line).
+// The lines completed by one read leave in one write, as soon as that read
+// returns. A read error ends the copying.
+template <class Format>
+void copy_lines(int in, int out, Format format) {
+  std::string pending, batch;
   char buf[kReadBuffer];
-  auto deliver = [&emit](std::string_view line, bool ended_by_lf) {
+  auto deliver = [&](std::string_view line, bool ended_by_lf) {
     if (ended_by_lf && line.ends_with('\r')) line.remove_suffix(1);
     if (line.empty() || !unicode::is_valid_utf8(line)) return;
-    emit(line);
+    batch += format(line);
   };
   for (;;) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
+    const ssize_t n = ::read(in, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     pending.append(buf, static_cast<std::size_t>(n));
@@ -71,15 +73,23 @@ void for_each_line(int fd, Emit emit) {
     for (std::size_t nl; (nl = pending.find('\n', start)) != std::string::npos; start = nl + 1)
       deliver(std::string_view(pending).substr(start, nl - start), true);
     pending.erase(0, start);
+    write_locked(out, batch);
+    batch.clear();
   }
   if (!pending.empty()) deliver(pending, false);
+  write_locked(out, batch);
+  ::close(in);
 }
 
 void copy_stderr(int fd) {
-  for_each_line(fd, [](std::string_view line) {
-    write_line(STDERR_FILENO, std::string(kRail) + std::string(kDim) + std::string(line) + std::string(kReset) + "\n");
+  copy_lines(fd, STDERR_FILENO, [](std::string_view line) {
+    std::string out(kRail);
+    out += kDim;
+    out += line;
+    out += kReset;
+    out += '\n';
+    return out;
   });
-  ::close(fd);
 }
 
 }  // namespace
@@ -132,10 +142,8 @@ Result<void> run_playbook(const std::string& playbook, const std::string& invent
 
   const int out_fd = child->take_stdout();
   if (out_fd >= 0) {
-    for_each_line(out_fd, [](std::string_view line) {
-      write_line(STDOUT_FILENO, std::string(kRail) + classify_line(line) + "\n");
-    });
-    ::close(out_fd);
+    copy_lines(out_fd, STDOUT_FILENO,
+               [](std::string_view line) { return std::string(kRail) + classify_line(line) + "\n"; });
   }
 
   auto status = child->wait();

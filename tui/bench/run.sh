@@ -2,7 +2,7 @@
 # Builds the optimised benchmarks and prints each measurement beside its
 # baseline, with the ratio.
 set -euo pipefail
-cd "$(dirname "$0")/../.."
+cd "$(dirname "$0")/.."
 cmake --preset bench >/dev/null
 cmake --build --preset bench -j "$(nproc)" --target wizard_bench
 out=$(mktemp)
