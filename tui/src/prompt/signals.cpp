@@ -87,7 +87,13 @@ void install() {
     sigemptyset(&action.sa_mask);
     for (int sig : kSignals) sigaddset(&action.sa_mask, sig);
     action.sa_flags = SA_RESTART;
-    for (int sig : kSignals) ::sigaction(sig, &action, nullptr);
+    for (int sig : kSignals) {
+      // A signal the process was started with ignored (nohup, a background
+      // job) stays ignored: it would not have ended the process.
+      struct sigaction old {};
+      if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+      ::sigaction(sig, &action, nullptr);
+    }
   });
 }
 

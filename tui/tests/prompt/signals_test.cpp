@@ -95,6 +95,19 @@ TEST(SignalGuard, CleansUpThenDiesByTheSameSignal) {
     EXPECT_TRUE(fs::exists(released)) << label;
     EXPECT_EQ(end.err, c.err) << label;
   }
+
+  // A signal ignored when the process started (nohup) stays ignored.
+  TempDir dir;
+  const std::string vars = secret(dir, "vars.json");
+  const auto end = run_child([&] {
+    ::signal(SIGHUP, SIG_IGN);
+    signal_guard::install();
+    if (signal_guard::register_file(vars) < 0) return 2;
+    ::raise(SIGHUP);
+    return 0;
+  });
+  EXPECT_TRUE(WIFEXITED(end.status) && WEXITSTATUS(end.status) == 0) << describe(end.status);
+  EXPECT_TRUE(fs::exists(vars));
 }
 
 TEST(SignalGuard, FatalReportsUnlinksAndExits101) {
