@@ -1,23 +1,10 @@
 #include "prompt/interact.hpp"
 
-#include "prompt/signals.hpp"
 #include "prompt/wrap.hpp"
 
 Result<void> PromptInteraction::edit(const Key&, const Term&) { return {}; }
 
 namespace {
-
-// The same bytes Term::clear_last_lines writes: up n, then each row cleared
-// and stepped over, then up n again. Built here so that erase and frame leave
-// in one write and the terminal never shows the half-drawn state.
-std::string erase_rows(std::size_t n) {
-  if (n == 0) return {};
-  std::string up = "\x1b[" + std::to_string(n) + "A";
-  std::string out = up;
-  for (std::size_t i = 0; i < n; ++i) out += "\r\x1b[2K\x1b[1B";
-  out += up;
-  return out;
-}
 
 Result<void> run_loop(PromptInteraction& prompt, const Term& term) {
   ThemeState state;
@@ -29,7 +16,9 @@ Result<void> run_loop(PromptInteraction& prompt, const Term& term) {
       // has refolded it.
       auto size = term.size();
       std::size_t width = size ? size->cols : 80;
-      std::string out = erase_rows(count_rows(previous, width));
+      // Erase and frame leave in one write, so the terminal never shows the
+      // half-drawn state.
+      std::string out = clear_lines_sequence(count_rows(previous, width));
       out += frame;
       if (auto r = term.write_str(out); !r) return r;
       previous = std::move(frame);
@@ -59,12 +48,10 @@ Result<void> run_loop(PromptInteraction& prompt, const Term& term) {
 Result<void> interact_on(PromptInteraction& prompt, const Term& term) {
   if (!term.is_term()) return fail(Error(ErrorKind::NotConnected, "not connected"));
   if (auto r = term.hide_cursor(); !r) return r;
-  signal_guard::set_cursor_hidden(true);
 
   Result<void> result = run_loop(prompt, term);
 
   auto shown = term.show_cursor();
-  signal_guard::set_cursor_hidden(false);
   if (!shown) return shown;
   return result;
 }

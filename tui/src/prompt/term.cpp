@@ -163,14 +163,16 @@ Term::Term(int out_fd, int in_fd) : out_fd_(out_fd), in_fd_(in_fd), is_term_(::i
 
 Result<void> Term::write_str(std::string_view text) const { return write_all(out_fd_, text); }
 
-Result<void> Term::clear_last_lines(std::size_t n) const {
+std::string clear_lines_sequence(std::size_t n) {
   if (n == 0) return {};
   const std::string up = "\x1b[" + std::to_string(n) + "A";
   std::string out = up;
   for (std::size_t i = 0; i < n; ++i) out += "\r\x1b[2K\x1b[1B";
   out += up;
-  return write_all(out_fd_, out);
+  return out;
 }
+
+Result<void> Term::clear_last_lines(std::size_t n) const { return write_all(out_fd_, clear_lines_sequence(n)); }
 
 // The signal guard shows the cursor on standard error only, so only a
 // handle on standard error tells it about the cursor.

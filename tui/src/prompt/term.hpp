@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "prompt/error.hpp"
@@ -48,6 +49,10 @@ class Term {
   int in_fd_;
   bool is_term_;
 };
+
+/// The bytes clear_last_lines(n) writes: up n, each line cleared and stepped
+/// over, up n again; nothing for 0.
+std::string clear_lines_sequence(std::size_t n);
 
 /// Size of the terminal on standard error.
 std::optional<TermSize> terminal_size();
