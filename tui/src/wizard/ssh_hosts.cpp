@@ -49,11 +49,12 @@ std::optional<std::pair<std::string_view, std::string_view>> split_keyword(std::
 
 std::vector<SshHost> parse_ssh_config(std::string_view text) {
   std::vector<SshHost> hosts;
-  std::optional<PartialHost> current;
+  PartialHost current;
+  bool in_block = false;  // a Host line naming one machine opened `current`
   auto finish = [&] {
-    if (current) {
-      if (auto host = into_ssh_host(*current)) hosts.push_back(std::move(*host));
-      current.reset();
+    if (in_block) {
+      if (auto host = into_ssh_host(current)) hosts.push_back(std::move(*host));
+      in_block = false;
     }
   };
 
@@ -74,14 +75,17 @@ std::vector<SshHost> parse_ssh_config(std::string_view text) {
       finish();
       // Patterns and lists of several hosts name no single machine; their
       // whole block is skipped (a tab does not separate names here).
-      if (value.find_first_of("*? ") == std::string::npos) current = PartialHost{value, "", "", ""};
-    } else if (current) {
+      if (value.find_first_of("*? ") == std::string::npos) {
+        current = PartialHost{value, "", "", ""};
+        in_block = true;
+      }
+    } else if (in_block) {
       if (keyword == "hostname")
-        current->hostname = std::move(value);
+        current.hostname = std::move(value);
       else if (keyword == "user")
-        current->user = std::move(value);
+        current.user = std::move(value);
       else if (keyword == "identityfile")
-        current->identity_file = std::move(value);
+        current.identity_file = std::move(value);
     }
   }
   finish();
