@@ -1,9 +1,13 @@
 // Whole setup runs from the command menu to the end of the execution modes:
 // first against a stand-in ansible-playbook that records how it was started
 // and copies the run files, then against the real one over a loopback sshd.
+#include <grp.h>
+#include <pwd.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -259,6 +263,68 @@ TEST_F(SetupRun, SignalDuringAPlaybookRemovesTheRunFilesAndKillsTheWizardBySigna
 
 // The real ansible-playbook over SSH to a loopback sshd, the target being
 // this machine: the 10-user phase writes the variables it received to a file.
+
+// Tasks (processes and threads) that `uid` runs now, all processes together.
+static int tasks_of(uid_t uid) {
+  int tasks = 0;
+  for (const auto& e : fs::directory_iterator("/proc")) {
+    if (!std::isdigit(static_cast<unsigned char>(e.path().filename().string()[0]))) continue;
+    const std::string status = read_file(e.path() / "status");
+    std::smatch m;
+    if (std::regex_search(status, m, std::regex("\nUid:\\t(\\d+)")) && std::stoul(m[1]) == uid &&
+        std::regex_search(status, m, std::regex("\nThreads:\\t(\\d+)")))
+      tasks += std::stoi(m[1]);
+  }
+  return tasks;
+}
+
+TEST_F(SetupRun, AReaderThreadThatCannotStartEndsTheRunAndStillRemovesTheFiles) {
+  // The kernel refuses a new task once a user's task limit is reached, but
+  // never to root: the wizard runs as nobody for this.
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run the wizard as another user";
+  const passwd* nobody = getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
+  const uid_t uid = nobody->pw_uid;
+  const gid_t gid = nobody->pw_gid;
+  ASSERT_EQ(lchown(box.dir.path().c_str(), uid, gid), 0);
+  for (const auto& e : fs::recursive_directory_iterator(box.dir.path()))
+    ASSERT_EQ(lchown(e.path().c_str(), uid, gid), 0) << e.path();
+  box.dir.write_file(log / "hang", "");  // the stand-in outlives the wizard's next steps
+  ASSERT_EQ(lchown((log / "hang").c_str(), uid, gid), 0);
+
+  // Room for the wizard and one more task: the spinner's ticker comes and
+  // goes, then the playbook's process takes the place its reader thread needs.
+  // What an earlier run left to the user may still be on its way out.
+  for (int i = 0; i < 50 && tasks_of(uid) > 0; ++i) std::this_thread::sleep_for(100ms);
+  const auto room = static_cast<rlim_t>(tasks_of(uid) + 2);
+  const std::string program = wizard.string();
+  PtyDriver tty(
+      [&] {
+        const rlimit limit{room, room};
+        if (setrlimit(RLIMIT_NPROC, &limit) != 0) return 125;
+        if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) return 126;
+        char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+        execv(argv[0], argv);
+        return 127;
+      },
+      box.env(), PtyOptions{.cols = 120, .rows = 50});
+  ASSERT_TRUE(tty.answer("Select a global command to continue:"));
+  ASSERT_TRUE(tty.answer("Select target Arch workstation from SSH Config:"));
+  ASSERT_TRUE(tty.answer("Cached repositories detected locally:"));
+  answer_account(tty, {"maria", "", "pw"});
+  tty.key(PtyDriver::kDown);
+  tty.key(PtyDriver::kEnter);
+  ASSERT_TRUE(tty.expect(kPhasePrompt));
+  tty.settle();
+  ASSERT_EQ(run_files_in(box.tmp).size(), 2u);
+  tty.key(PtyDriver::kEnter);
+
+  EXPECT_TRUE(tty.expect("failed to spawn thread: Resource temporarily unavailable"));
+  const PtyExit end = tty.wait();
+  EXPECT_TRUE(end.exited && end.code == 101) << tty.dump();
+  EXPECT_TRUE(run_files_in(box.tmp).empty());
+}
+
 class RealAnsibleRun : public ::testing::Test {
  protected:
   void SetUp() override {
