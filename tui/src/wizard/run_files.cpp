@@ -62,12 +62,16 @@ Error error_at(int errno_value, std::string_view path) {
 
 // Six characters drawn uniformly from the 62 letters and digits. Bytes of
 // 248 and above are rejected: 248 is the largest multiple of 62 below 256.
-std::string random_chars() {
+// Fails only when the system has no randomness to give (getrandom refused).
+Result<std::string> random_chars() {
   std::string out;
   std::array<unsigned char, 32> pool{};
   while (out.size() < kRandomChars) {
-    ssize_t n = getrandom(pool.data(), pool.size(), 0);
-    if (n <= 0) continue;  // EINTR, or a pool not yet initialised
+    const ssize_t n = getrandom(pool.data(), pool.size(), 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fail_errno(errno);
+    }
     for (ssize_t i = 0; i < n && out.size() < kRandomChars; ++i)
       if (pool[static_cast<std::size_t>(i)] < 248) out += kNameAlphabet[pool[static_cast<std::size_t>(i)] % 62];
   }
@@ -121,7 +125,9 @@ Result<TempFile> TempFile::create(std::string_view prefix, std::string_view suff
   const std::string dir = temp_dir();
   const std::string base = dir.ends_with('/') ? dir : dir + "/";
   for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-    std::string path = base + std::string(prefix) + random_chars() + std::string(suffix);
+    auto chars = random_chars();
+    if (!chars) return fail(std::move(chars).error());
+    std::string path = base + std::string(prefix) + *chars + std::string(suffix);
     int fd;
     do {
       fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
