@@ -115,21 +115,6 @@ std::optional<std::vector<Piece>> parse_template(std::string_view tmpl) {
   return pieces;
 }
 
-/// Splits at line feeds; a final line feed opens no further line.
-std::vector<std::string_view> split_lines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  while (!text.empty()) {
-    const std::size_t nl = text.find('\n');
-    if (nl == std::string_view::npos) {
-      lines.push_back(text);
-      break;
-    }
-    lines.push_back(text.substr(0, nl));
-    text.remove_prefix(nl + 1);
-  }
-  return lines;
-}
-
 void write_all(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t n = ::write(fd, bytes.data(), bytes.size());
@@ -206,7 +191,7 @@ struct BarState {
     if (style.pieces.empty()) return {};
     const std::size_t cols = columns();
     const std::string text = expand();
-    std::vector<std::string_view> lines = split_lines(text);
+    std::vector<std::string_view> lines = theme::lines_of(text, false);
     if (lines.empty()) lines.emplace_back();
     std::string out = "\r";
     std::size_t rows = 0;
@@ -299,7 +284,7 @@ class EngineBar {
     if (!state_->target.visible) return;
     std::string out = state_->erase_frame();
     out += '\r';
-    for (std::string_view line : split_lines(text)) {
+    for (std::string_view line : theme::lines_of(text, false)) {
       out += line;
       out += '\n';
     }

@@ -18,28 +18,12 @@ std::string bb(std::string_view text) { return bright_black().apply(text); }
 
 bool finished(const ThemeState& s) { return s.kind == Kind::Submit || s.kind == Kind::Cancel; }
 
-// Lines of `text`: split at line feeds, a carriage return before a line feed
-// dropped, no empty line after a final line feed, none at all for "".
-std::vector<std::string_view> lines_of(std::string_view text, bool drop_cr = true) {
-  std::vector<std::string_view> lines;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    std::size_t end = text.find('\n', pos);
-    bool has_lf = end != std::string_view::npos;
-    if (!has_lf) end = text.size();
-    std::string_view line = text.substr(pos, end - pos);
-    if (drop_cr && has_lf && !line.empty() && line.back() == '\r') line.remove_suffix(1);
-    lines.push_back(line);
-    pos = end + 1;
-  }
-  return lines;
-}
 
 // The body of a text field: one line per line of `text` behind the bar.
 std::string field_lines(const ThemeState& state, std::string_view text, const Style& style) {
   std::string out;
   std::string bar = theme::bar_color(state).apply(sym::bar.str());
-  for (std::string_view line : lines_of(text, false)) {
+  for (std::string_view line : theme::lines_of(text, false)) {
     out += bar;
     out += "  ";
     out += style.apply(line);
@@ -58,6 +42,22 @@ std::string repeat(std::string_view piece, std::size_t times) {
 }  // namespace
 
 namespace theme {
+
+std::vector<std::string_view> lines_of(std::string_view text, bool drop_cr) {
+  std::vector<std::string_view> lines;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t end = text.find('\n', pos);
+    bool has_lf = end != std::string_view::npos;
+    if (!has_lf) end = text.size();
+    std::string_view line = text.substr(pos, end - pos);
+    if (drop_cr && has_lf && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+    lines.push_back(line);
+    pos = end + 1;
+  }
+  return lines;
+}
+
 
 Style bar_color(const ThemeState& state) {
   switch (state.kind) {

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "prompt/cursor.hpp"
 #include "prompt/error.hpp"
@@ -46,6 +47,11 @@ inline constexpr Emoji progress_chars{"■□", "#-"};
 }  // namespace sym
 
 namespace theme {
+
+/// Lines of `text`: split at line feeds (a carriage return before a line
+/// feed dropped when `drop_cr`), no empty line after a final line feed, none
+/// at all for "".
+std::vector<std::string_view> lines_of(std::string_view text, bool drop_cr = true);
 
 Style bar_color(const ThemeState& state);
 /// The state's step symbol in its colour.
