@@ -79,7 +79,10 @@ class Capture {
   int saved_[2] = {-1, -1};
 };
 
+// The run log's folder goes into `root` too, not into the user's home.
 Result<void> run_in(const TempDir& root) {
+  ScopedEnv home("HOME", (root / "home").string());
+  ScopedEnv state("XDG_STATE_HOME", std::nullopt);
   return run_playbook((root / "playbooks/10-user.yml").string(), "/tmp/inv.ini", "/tmp/vars.json",
                       root.path().string());
 }
