@@ -25,9 +25,11 @@ build:
 	  done || { cat "$$log" >&2; exit 1; }
 
 # The wizard's own report is the last word: its exit status 1 (the report has
-# been printed) does not add make's "Error 1" under it.
+# been printed) does not add make's "Error 1" under it. A wizard ended by a
+# signal (Ctrl-C) ends the shell by the same signal, as `exec` would.
 run: build
-	@./$(BUILD_DIR)/bin/tervane-wizard || [ $$? -eq 1 ]
+	@./$(BUILD_DIR)/bin/tervane-wizard || { status=$$?; \
+	  if [ $$status -gt 128 ]; then kill -$$((status - 128)) $$$$; fi; [ $$status -eq 1 ]; }
 
 test-deps:
 	bash tui/tests/install-deps.sh
