@@ -48,6 +48,26 @@ fs::path Sandbox::stub(const std::string& name, const std::string& body) {
   return dir.write_file(bin / name, "#!/bin/sh\n" + body + (body.ends_with("\n") ? "" : "\n"), 0755);
 }
 
+namespace {
+
+/// `text` as one shell word.
+std::string shell_quoted(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+}  // namespace
+
+fs::path Sandbox::fake(const std::string& name, const std::string& fake,
+                       const std::map<std::string, std::string>& settings) {
+  // exec keeps the process: the stand-in's parent is the program that started it.
+  std::string line = "exec env";
+  for (const auto& [k, v] : settings) line += " " + shell_quoted(k + "=" + v);
+  line += " /bin/sh " + shell_quoted(TERVANE_SOURCE_DIR "/tests/e2e/fakes/" + fake) + " \"$@\"";
+  return stub(name, line);
+}
+
 fs::path Sandbox::link_real(const std::string& name) {
   const fs::path real = find_on_system_path(name);
   if (real.empty()) {

@@ -64,10 +64,6 @@ Screen& Screen::operator=(Screen&&) noexcept = default;
 
 void Screen::feed(std::string_view bytes) { vterm_input_write(term_->vt, bytes.data(), bytes.size()); }
 
-void Screen::resize(std::size_t cols, std::size_t rows) {
-  vterm_set_size(term_->vt, clamp_size(rows), clamp_size(cols));
-}
-
 std::string Screen::line(std::size_t r) const {
   std::string out;
   VTermScreenCell cell;

@@ -18,8 +18,6 @@ class Screen {
   /// Interprets `bytes` as a UTF-8 terminal would; a sequence split across
   /// calls is completed by the next one.
   void feed(std::string_view bytes);
-  /// A changed window size, as a terminal applies it when it is resized.
-  void resize(std::size_t cols, std::size_t rows);
 
   /// Row `r` without trailing spaces; the right half of a wide character
   /// adds nothing.
