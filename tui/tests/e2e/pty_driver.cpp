@@ -11,6 +11,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -18,7 +19,6 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -31,11 +31,16 @@ std::string visible(std::string_view bytes) {
   for (unsigned char c : bytes) {
     char hex[8];
     std::snprintf(hex, sizeof hex, "\\x%02x", c);
-    if (c == 0x1b) out += "\\e";
-    else if (c == '\r') out += "\\r";
-    else if (c == '\n') out += "\\n\n";
-    else if (c < 0x20 || c == 0x7f) out += hex;
-    else out += static_cast<char>(c);
+    if (c == 0x1b)
+      out += "\\e";
+    else if (c == '\r')
+      out += "\\r";
+    else if (c == '\n')
+      out += "\\n\n";
+    else if (c < 0x20 || c == 0x7f)
+      out += hex;
+    else
+      out += static_cast<char>(c);
   }
   return out;
 }
@@ -137,30 +142,24 @@ bool waits_on_event(const MainThread& t) {
 #endif
       return true;
 #ifdef SYS_poll
-    case SYS_poll:
-      return a[1] > 0 && infinite_ms(a[2]);
+    case SYS_poll: return a[1] > 0 && infinite_ms(a[2]);
 #endif
-    case SYS_ppoll:
-      return a[1] > 0 && a[2] == 0;
+    case SYS_ppoll: return a[1] > 0 && a[2] == 0;
 #ifdef SYS_select
     case SYS_select:
 #endif
-    case SYS_pselect6:
-      return a[4] == 0;
+    case SYS_pselect6: return a[4] == 0;
 #ifdef SYS_epoll_wait
     case SYS_epoll_wait:
 #endif
-    case SYS_epoll_pwait:
-      return infinite_ms(a[3]);
-    default:
-      return false;
+    case SYS_epoll_pwait: return infinite_ms(a[3]);
+    default: return false;
   }
 }
 
 }  // namespace
 
-PtyDriver::PtyDriver(std::vector<std::string> argv, std::map<std::string, std::string> env,
-                     PtyOptions options)
+PtyDriver::PtyDriver(std::vector<std::string> argv, std::map<std::string, std::string> env, PtyOptions options)
     : screen_(options.cols, options.rows) {
   // Everything the child needs is built before fork: no allocation after it.
   std::vector<std::string> envs;
@@ -170,12 +169,10 @@ PtyDriver::PtyDriver(std::vector<std::string> argv, std::map<std::string, std::s
   cargv.push_back(nullptr);
   for (auto& e : envs) cenv.push_back(e.data());
   cenv.push_back(nullptr);
-  start([&] { execve(cargv[0], cargv.data(), cenv.data()); }, argv.empty() ? "" : argv[0], true,
-        options);
+  start([&] { execve(cargv[0], cargv.data(), cenv.data()); }, argv.empty() ? "" : argv[0], true, options);
 }
 
-PtyDriver::PtyDriver(std::function<int()> body, std::map<std::string, std::string> env,
-                     PtyOptions options)
+PtyDriver::PtyDriver(std::function<int()> body, std::map<std::string, std::string> env, PtyOptions options)
     : screen_(options.cols, options.rows) {
   start(
       [&] {
@@ -268,13 +265,11 @@ bool PtyDriver::reap(bool block) {
   return true;
 }
 
-bool PtyDriver::wait_until(const std::function<bool()>& done, const std::string& what,
-                           milliseconds timeout) {
+bool PtyDriver::wait_until(const std::function<bool()>& done, const std::string& what, milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
   while (!done()) {
     if (eof_ || Clock::now() >= deadline) {
-      ADD_FAILURE() << "expected " << what << (eof_ ? " but the terminal closed\n" : " within the timeout\n")
-                    << dump();
+      ADD_FAILURE() << "expected " << what << (eof_ ? " but the terminal closed\n" : " within the timeout\n") << dump();
       return false;
     }
     pump(std::min(left_until(deadline), milliseconds(50)));
@@ -293,8 +288,7 @@ bool PtyDriver::expect(const std::string& text, milliseconds timeout) {
 }
 
 bool PtyDriver::expect_screen(const std::string& text, milliseconds timeout) {
-  return wait_until([&] { return screen().contains(text); }, "on screen " + testing::PrintToString(text),
-                    timeout);
+  return wait_until([&] { return screen().contains(text); }, "on screen " + testing::PrintToString(text), timeout);
 }
 
 PtyDriver::Activity PtyDriver::activity() const {
@@ -326,15 +320,11 @@ void PtyDriver::settle(milliseconds quiet) {
   const auto deadline = Clock::now() + std::chrono::seconds(5);
   while (!eof_ && Clock::now() < deadline) {
     switch (activity()) {
-      case Activity::Waiting:
-        drain();
-        return;
+      case Activity::Waiting: drain(); return;
       case Activity::Unknown:
         if (pump(quiet) == 0) return;
         break;
-      case Activity::Busy:
-        pump(milliseconds(2));
-        break;
+      case Activity::Busy: pump(milliseconds(2)); break;
     }
   }
 }
@@ -417,9 +407,9 @@ std::string PtyDriver::dump() {
     out += ", last 6000";
     shown = shown.substr(shown.size() - 6000);
   }
-  out += ") ---\n" + visible(shown) + "\n--- screen " + std::to_string(s.cols()) + "x" +
-         std::to_string(s.rows()) + ", cursor " + std::to_string(s.cursor_row()) + "," +
-         std::to_string(s.cursor_col()) + (s.cursor_visible() ? "" : " hidden") + " ---\n";
+  out += ") ---\n" + visible(shown) + "\n--- screen " + std::to_string(s.cols()) + "x" + std::to_string(s.rows()) +
+         ", cursor " + std::to_string(s.cursor_row()) + "," + std::to_string(s.cursor_col()) +
+         (s.cursor_visible() ? "" : " hidden") + " ---\n";
   for (std::size_t r = 0; r < s.rows(); ++r) out += std::to_string(r) + "|" + s.line(r) + "\n";
   return out;
 }

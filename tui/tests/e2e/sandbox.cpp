@@ -4,10 +4,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
 #include <cerrno>
 #include <cstdlib>
 #include <sstream>
-#include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
 
@@ -17,8 +17,7 @@ fs::path find_on_system_path(const std::string& name) {
   for (std::string dir; std::getline(dirs, dir, ':');) {
     const fs::path candidate = fs::path(dir) / name;
     std::error_code ec;
-    if (!dir.empty() && fs::is_regular_file(candidate, ec) && access(candidate.c_str(), X_OK) == 0)
-      return candidate;
+    if (!dir.empty() && fs::is_regular_file(candidate, ec) && access(candidate.c_str(), X_OK) == 0) return candidate;
   }
   return {};
 }
@@ -141,8 +140,8 @@ fs::path Sandbox::bare_repo(const std::string& name, const std::map<std::string,
   const std::vector<std::vector<std::string>> steps = {
       {"git", "init", "-q", "-b", "main", src.string()},
       {"git", "-C", src.string(), "add", "-A"},
-      {"git", "-C", src.string(), "-c", "user.name=Tervane Tester", "-c",
-       "user.email=tester@example.invalid", "commit", "-q", "--allow-empty", "-m", "initial"},
+      {"git", "-C", src.string(), "-c", "user.name=Tervane Tester", "-c", "user.email=tester@example.invalid", "commit",
+       "-q", "--allow-empty", "-m", "initial"},
       {"git", "clone", "-q", "--bare", src.string(), bare.string()},
   };
   for (const auto& step : steps) {

@@ -44,8 +44,7 @@ class Sandbox {
 
   /// A bare repository work/repos/`name`.git with one commit holding `files`
   /// (path -> content); "" (and a test failure) when git fails.
-  std::filesystem::path bare_repo(const std::string& name,
-                                  const std::map<std::string, std::string>& files);
+  std::filesystem::path bare_repo(const std::string& name, const std::map<std::string, std::string>& files);
   /// The global git config file (empty at first).
   std::filesystem::path git_config() const { return dir / "gitconfig"; }
 
