@@ -90,10 +90,11 @@ void setup_child(int report, const PtyOptions& options) {
   signal(SIGINT, SIG_DFL);
 }
 
-/// What the main thread of `pid` is doing, from /proc/PID/syscall: "" when
-/// it cannot be read, "running", or the blocking call's number and arguments.
+/// What the main thread of a process is doing, from /proc: whether it could
+/// be read, whether the process has ended, whether the thread is asleep and
+/// in which system call (number and arguments).
 struct MainThread {
-  bool readable = false, running = false, ended = false;
+  bool readable = false, ended = false, asleep = false;
   long call = -1;
   std::array<unsigned long, 6> args{};
 };
@@ -106,18 +107,18 @@ MainThread main_thread(pid_t pid) {
   if (!std::getline(stat, line)) return t;
   // The state follows the parenthesised command name, which may hold spaces.
   const auto close_paren = line.rfind(')');
-  if (close_paren != std::string::npos && close_paren + 2 < line.size() &&
-      (line[close_paren + 2] == 'Z' || line[close_paren + 2] == 'X')) {
+  const char state = close_paren != std::string::npos && close_paren + 2 < line.size() ? line[close_paren + 2] : '?';
+  if (state == 'Z' || state == 'X') {
     t.readable = t.ended = true;
     return t;
   }
   std::ifstream syscall_file(dir + "/syscall");
   if (!std::getline(syscall_file, line) || line.empty()) return t;
   t.readable = true;
-  if (line.starts_with("running")) {
-    t.running = true;
-    return t;
-  }
+  // "running", or the call it sleeps in; an uninterruptible sleep is a disk
+  // or a lock, not an event from outside.
+  t.asleep = state == 'S' && !line.starts_with("running");
+  if (!t.asleep) return t;
   std::istringstream fields(line);
   fields >> t.call;
   for (auto& a : t.args) fields >> std::hex >> a;
@@ -296,7 +297,7 @@ PtyDriver::Activity PtyDriver::activity() const {
   const MainThread t = main_thread(pid_);
   if (!t.readable) return Activity::Unknown;
   if (t.ended) return Activity::Waiting;
-  if (t.running || !waits_on_event(t)) return Activity::Busy;
+  if (!t.asleep || !waits_on_event(t)) return Activity::Busy;
   // Keys still queued for the program are not answered yet. Polling the
   // terminal first moves bytes still on their way into its queue.
   const int slave = open(slave_path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -306,7 +307,8 @@ PtyDriver::Activity PtyDriver::activity() const {
   close(slave);
   if (queued != 0) return Activity::Busy;
   // The keys were read before the check above: a wait seen now began after.
-  return waits_on_event(main_thread(pid_)) ? Activity::Waiting : Activity::Busy;
+  const MainThread again = main_thread(pid_);
+  return again.ended || (again.asleep && waits_on_event(again)) ? Activity::Waiting : Activity::Busy;
 }
 
 void PtyDriver::drain() {
