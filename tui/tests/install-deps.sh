@@ -23,6 +23,7 @@ need unicode-data test -f /usr/share/unicode/UnicodeData.txt
 need python3 command -v python3
 need sudo command -v sudo
 need libbenchmark-dev test -f /usr/include/benchmark/benchmark.h
+need libvterm-dev test -f /usr/include/vterm.h
 
 if [ ${#packages[@]} -eq 0 ]; then exit 0; fi
 if [ "$(id -u)" -ne 0 ]; then

@@ -34,7 +34,7 @@ std::string on_tty(std::string text) {
 /// menu never runs it) and the real git.
 struct ReadyBox : Sandbox {
   ReadyBox() {
-    stub("ansible-playbook", "exit 0");
+    fake("ansible-playbook", "ansible-playbook-unused");
     link_real("git");
   }
 };
@@ -56,7 +56,7 @@ TEST(Preflight, AMissingToolIsTheOnlyOutput) {
   EXPECT_EQ(piped.status, 1);
   EXPECT_EQ(piped.output, kNoAnsible);
 
-  box.stub("ansible-playbook", "echo must not run; exit 3");
+  box.fake("ansible-playbook", "ansible-playbook-unused");
   PtyDriver tty(box.wizard_argv(), box.env());
   EXPECT_EQ(tty.wait().code, 1);
   EXPECT_EQ(tty.output(), on_tty(kNoGit));

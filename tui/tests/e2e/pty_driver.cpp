@@ -6,15 +6,19 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <thread>
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -27,11 +31,16 @@ std::string visible(std::string_view bytes) {
   for (unsigned char c : bytes) {
     char hex[8];
     std::snprintf(hex, sizeof hex, "\\x%02x", c);
-    if (c == 0x1b) out += "\\e";
-    else if (c == '\r') out += "\\r";
-    else if (c == '\n') out += "\\n\n";
-    else if (c < 0x20 || c == 0x7f) out += hex;
-    else out += static_cast<char>(c);
+    if (c == 0x1b)
+      out += "\\e";
+    else if (c == '\r')
+      out += "\\r";
+    else if (c == '\n')
+      out += "\\n\n";
+    else if (c < 0x20 || c == 0x7f)
+      out += hex;
+    else
+      out += static_cast<char>(c);
   }
   return out;
 }
@@ -81,10 +90,77 @@ void setup_child(int report, const PtyOptions& options) {
   signal(SIGINT, SIG_DFL);
 }
 
+/// What the main thread of a process is doing, from /proc: whether it could
+/// be read, whether the process has ended, whether the thread is asleep and
+/// in which system call (number and arguments).
+struct MainThread {
+  bool readable = false, ended = false, asleep = false;
+  long call = -1;
+  std::array<unsigned long, 6> args{};
+};
+
+MainThread main_thread(pid_t pid) {
+  MainThread t;
+  const std::string dir = "/proc/" + std::to_string(pid);
+  std::ifstream stat(dir + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return t;
+  // The state follows the parenthesised command name, which may hold spaces.
+  const auto close_paren = line.rfind(')');
+  const char state = close_paren != std::string::npos && close_paren + 2 < line.size() ? line[close_paren + 2] : '?';
+  if (state == 'Z' || state == 'X') {
+    t.readable = t.ended = true;
+    return t;
+  }
+  std::ifstream syscall_file(dir + "/syscall");
+  if (!std::getline(syscall_file, line) || line.empty()) return t;
+  t.readable = true;
+  // "running", or the call it sleeps in; an uninterruptible sleep is a disk
+  // or a lock, not an event from outside.
+  t.asleep = state == 'S' && !line.starts_with("running");
+  if (!t.asleep) return t;
+  std::istringstream fields(line);
+  fields >> t.call;
+  for (auto& a : t.args) fields >> std::hex >> a;
+  return t;
+}
+
+/// Whether a blocking call waits for something outside the program: input
+/// on a descriptor, a child, a signal. Only calls that would not return by
+/// themselves count: a sleep or a wait with a timeout is still the program
+/// at work, and so is a lock (a thread holding it is running).
+bool waits_on_event(const MainThread& t) {
+  const auto& a = t.args;
+  const auto infinite_ms = [](unsigned long ms) { return static_cast<int>(ms) < 0; };
+  switch (t.call) {
+    case SYS_read:
+    case SYS_readv:
+    case SYS_wait4:
+    case SYS_waitid:
+    case SYS_rt_sigsuspend:
+#ifdef SYS_pause
+    case SYS_pause:
+#endif
+      return true;
+#ifdef SYS_poll
+    case SYS_poll: return a[1] > 0 && infinite_ms(a[2]);
+#endif
+    case SYS_ppoll: return a[1] > 0 && a[2] == 0;
+#ifdef SYS_select
+    case SYS_select:
+#endif
+    case SYS_pselect6: return a[4] == 0;
+#ifdef SYS_epoll_wait
+    case SYS_epoll_wait:
+#endif
+    case SYS_epoll_pwait: return infinite_ms(a[3]);
+    default: return false;
+  }
+}
+
 }  // namespace
 
-PtyDriver::PtyDriver(std::vector<std::string> argv, std::map<std::string, std::string> env,
-                     PtyOptions options)
+PtyDriver::PtyDriver(std::vector<std::string> argv, std::map<std::string, std::string> env, PtyOptions options)
     : screen_(options.cols, options.rows) {
   // Everything the child needs is built before fork: no allocation after it.
   std::vector<std::string> envs;
@@ -94,12 +170,10 @@ PtyDriver::PtyDriver(std::vector<std::string> argv, std::map<std::string, std::s
   cargv.push_back(nullptr);
   for (auto& e : envs) cenv.push_back(e.data());
   cenv.push_back(nullptr);
-  start([&] { execve(cargv[0], cargv.data(), cenv.data()); }, argv.empty() ? "" : argv[0], true,
-        options);
+  start([&] { execve(cargv[0], cargv.data(), cenv.data()); }, argv.empty() ? "" : argv[0], true, options);
 }
 
-PtyDriver::PtyDriver(std::function<int()> body, std::map<std::string, std::string> env,
-                     PtyOptions options)
+PtyDriver::PtyDriver(std::function<int()> body, std::map<std::string, std::string> env, PtyOptions options)
     : screen_(options.cols, options.rows) {
   start(
       [&] {
@@ -141,6 +215,7 @@ void PtyDriver::start(const std::function<void()>& run_child, const std::string&
     ADD_FAILURE() << "starting " << what << ": " << kSteps[info[0]] << ": " << std::strerror(info[1]);
   fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
   fcntl(master_, F_SETFD, FD_CLOEXEC);
+  if (const char* name = ptsname(master_)) slave_path_ = name;
 }
 
 PtyDriver::~PtyDriver() {
@@ -191,13 +266,11 @@ bool PtyDriver::reap(bool block) {
   return true;
 }
 
-bool PtyDriver::wait_until(const std::function<bool()>& done, const std::string& what,
-                           milliseconds timeout) {
+bool PtyDriver::wait_until(const std::function<bool()>& done, const std::string& what, milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
   while (!done()) {
     if (eof_ || Clock::now() >= deadline) {
-      ADD_FAILURE() << "expected " << what << (eof_ ? " but the terminal closed\n" : " within the timeout\n")
-                    << dump();
+      ADD_FAILURE() << "expected " << what << (eof_ ? " but the terminal closed\n" : " within the timeout\n") << dump();
       return false;
     }
     pump(std::min(left_until(deadline), milliseconds(50)));
@@ -216,15 +289,46 @@ bool PtyDriver::expect(const std::string& text, milliseconds timeout) {
 }
 
 bool PtyDriver::expect_screen(const std::string& text, milliseconds timeout) {
-  return wait_until([&] { return screen().contains(text); }, "on screen " + testing::PrintToString(text),
-                    timeout);
+  return wait_until([&] { return screen().contains(text); }, "on screen " + testing::PrintToString(text), timeout);
+}
+
+PtyDriver::Activity PtyDriver::activity() const {
+  if (pid_ <= 0 || slave_path_.empty()) return Activity::Unknown;
+  const MainThread t = main_thread(pid_);
+  if (!t.readable) return Activity::Unknown;
+  if (t.ended) return Activity::Waiting;
+  if (!t.asleep || !waits_on_event(t)) return Activity::Busy;
+  // Keys still queued for the program are not answered yet. Polling the
+  // terminal first moves bytes still on their way into its queue.
+  const int slave = open(slave_path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (slave < 0) return Activity::Waiting;  // hung up: the program is ending
+  pollfd p{slave, POLLIN, 0};
+  const int queued = poll(&p, 1, 0);
+  close(slave);
+  if (queued != 0) return Activity::Busy;
+  // The keys were read before the check above: a wait seen now began after.
+  const MainThread again = main_thread(pid_);
+  return again.ended || (again.asleep && waits_on_event(again)) ? Activity::Waiting : Activity::Busy;
+}
+
+void PtyDriver::drain() {
+  // A read that finds nothing first pushes through what the program wrote.
+  while (pump(milliseconds(0)) > 0) {
+  }
 }
 
 void PtyDriver::settle(milliseconds quiet) {
-  // A spinner never falls quiet: give up after a few seconds.
+  // A spinner over a busy program: give up after a few seconds.
   const auto deadline = Clock::now() + std::chrono::seconds(5);
-  while (!eof_ && Clock::now() < deadline)
-    if (pump(quiet) == 0) return;
+  while (!eof_ && Clock::now() < deadline) {
+    switch (activity()) {
+      case Activity::Waiting: drain(); return;
+      case Activity::Unknown:
+        if (pump(quiet) == 0) return;
+        break;
+      case Activity::Busy: pump(milliseconds(2)); break;
+    }
+  }
 }
 
 void PtyDriver::send(const std::string& bytes) {
@@ -244,7 +348,6 @@ void PtyDriver::send(const std::string& bytes) {
 
 void PtyDriver::key(const std::string& bytes) {
   send(bytes);
-  pump(milliseconds(2000));  // the first byte of the answer
   settle();
 }
 
@@ -306,9 +409,9 @@ std::string PtyDriver::dump() {
     out += ", last 6000";
     shown = shown.substr(shown.size() - 6000);
   }
-  out += ") ---\n" + visible(shown) + "\n--- screen " + std::to_string(s.cols()) + "x" +
-         std::to_string(s.rows()) + ", cursor " + std::to_string(s.cursor_row()) + "," +
-         std::to_string(s.cursor_col()) + (s.cursor_visible() ? "" : " hidden") + " ---\n";
+  out += ") ---\n" + visible(shown) + "\n--- screen " + std::to_string(s.cols()) + "x" + std::to_string(s.rows()) +
+         ", cursor " + std::to_string(s.cursor_row()) + "," + std::to_string(s.cursor_col()) +
+         (s.cursor_visible() ? "" : " hidden") + " ---\n";
   for (std::size_t r = 0; r < s.rows(); ++r) out += std::to_string(r) + "|" + s.line(r) + "\n";
   return out;
 }

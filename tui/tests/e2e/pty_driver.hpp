@@ -32,12 +32,10 @@ class PtyDriver {
  public:
   /// Starts `argv` with exactly the environment `env` (nothing inherited), on
   /// a terminal with echo and canonical mode off (ISIG stays on).
-  PtyDriver(std::vector<std::string> argv, std::map<std::string, std::string> env,
-            PtyOptions options = {});
+  PtyDriver(std::vector<std::string> argv, std::map<std::string, std::string> env, PtyOptions options = {});
   /// Runs `body` in a forked child on the terminal, environment exactly
   /// `env`; the child exits with body's return value.
-  PtyDriver(std::function<int()> body, std::map<std::string, std::string> env,
-            PtyOptions options = {});
+  PtyDriver(std::function<int()> body, std::map<std::string, std::string> env, PtyOptions options = {});
   ~PtyDriver();  // kills and reaps the program's group if it still runs
   PtyDriver(const PtyDriver&) = delete;
   PtyDriver& operator=(const PtyDriver&) = delete;
@@ -46,13 +44,17 @@ class PtyDriver {
   /// sequences included) and moves the mark past it; fails the test on timeout.
   bool expect(const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(10));
   /// Waits until the rendered screen contains `text`.
-  bool expect_screen(const std::string& text,
-                     std::chrono::milliseconds timeout = std::chrono::seconds(10));
-  /// Waits until no output has arrived for `quiet` (a frame is complete).
+  bool expect_screen(const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  /// Waits until the program has read every key sent and waits for the next
+  /// event (a key, a child, a pipe) or has ended, then reads all it wrote
+  /// meanwhile: its frame is complete. A program that stays busy (a spinner
+  /// animating over a running computation) is left after a few seconds.
+  /// Where the kernel does not show what the program waits on, waits instead
+  /// until no output has arrived for `quiet`.
   void settle(std::chrono::milliseconds quiet = std::chrono::milliseconds(150));
 
   void send(const std::string& bytes);
-  /// Sends one key and waits for the program's answer to settle.
+  /// Sends one key and waits for the program's answer to settle().
   void key(const std::string& bytes);
   /// Waits for `prompt` ("" for the open one), types `text`, presses Enter.
   bool answer(const std::string& prompt, const std::string& text = "");
@@ -81,18 +83,22 @@ class PtyDriver {
   std::string dump();
 
  private:
-  void start(const std::function<void()>& run_child, const std::string& what, bool execs,
-             const PtyOptions& options);
+  void start(const std::function<void()>& run_child, const std::string& what, bool execs, const PtyOptions& options);
   /// Reads what is available, waiting at most `timeout` for the first byte;
   /// sets eof_ once the terminal has no writer left.
   std::size_t pump(std::chrono::milliseconds timeout);
   bool reap(bool block);
+  enum class Activity { Busy, Waiting, Unknown };
+  /// Whether the program has read everything sent and waits on an event.
+  Activity activity() const;
+  /// Reads until the terminal holds nothing more from the program.
+  void drain();
   /// Pumps output until `done` holds; fails the test on timeout or EOF.
-  bool wait_until(const std::function<bool()>& done, const std::string& what,
-                  std::chrono::milliseconds timeout);
+  bool wait_until(const std::function<bool()>& done, const std::string& what, std::chrono::milliseconds timeout);
   bool eof_ = false;
   pid_t pid_ = -1;
   int master_ = -1;
+  std::string slave_path_;
   std::string output_;
   std::size_t mark_ = 0, taken_ = 0, fed_ = 0;
   Screen screen_;

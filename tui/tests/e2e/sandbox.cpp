@@ -4,10 +4,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
 #include <cerrno>
 #include <cstdlib>
 #include <sstream>
-#include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
 
@@ -17,8 +17,7 @@ fs::path find_on_system_path(const std::string& name) {
   for (std::string dir; std::getline(dirs, dir, ':');) {
     const fs::path candidate = fs::path(dir) / name;
     std::error_code ec;
-    if (!dir.empty() && fs::is_regular_file(candidate, ec) && access(candidate.c_str(), X_OK) == 0)
-      return candidate;
+    if (!dir.empty() && fs::is_regular_file(candidate, ec) && access(candidate.c_str(), X_OK) == 0) return candidate;
   }
   return {};
 }
@@ -46,6 +45,26 @@ std::map<std::string, std::string> Sandbox::env() const {
 
 fs::path Sandbox::stub(const std::string& name, const std::string& body) {
   return dir.write_file(bin / name, "#!/bin/sh\n" + body + (body.ends_with("\n") ? "" : "\n"), 0755);
+}
+
+namespace {
+
+/// `text` as one shell word.
+std::string shell_quoted(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+}  // namespace
+
+fs::path Sandbox::fake(const std::string& name, const std::string& fake,
+                       const std::map<std::string, std::string>& settings) {
+  // exec keeps the process: the stand-in's parent is the program that started it.
+  std::string line = "exec env";
+  for (const auto& [k, v] : settings) line += " " + shell_quoted(k + "=" + v);
+  line += " /bin/sh " + shell_quoted(TERVANE_SOURCE_DIR "/tests/e2e/fakes/" + fake) + " \"$@\"";
+  return stub(name, line);
 }
 
 fs::path Sandbox::link_real(const std::string& name) {
@@ -121,8 +140,8 @@ fs::path Sandbox::bare_repo(const std::string& name, const std::map<std::string,
   const std::vector<std::vector<std::string>> steps = {
       {"git", "init", "-q", "-b", "main", src.string()},
       {"git", "-C", src.string(), "add", "-A"},
-      {"git", "-C", src.string(), "-c", "user.name=Tervane Tester", "-c",
-       "user.email=tester@example.invalid", "commit", "-q", "--allow-empty", "-m", "initial"},
+      {"git", "-C", src.string(), "-c", "user.name=Tervane Tester", "-c", "user.email=tester@example.invalid", "commit",
+       "-q", "--allow-empty", "-m", "initial"},
       {"git", "clone", "-q", "--bare", src.string(), bare.string()},
   };
   for (const auto& step : steps) {

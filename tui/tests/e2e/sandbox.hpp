@@ -29,6 +29,10 @@ class Sandbox {
 
   /// Writes an executable bin/`name`: "#!/bin/sh" and `body`.
   std::filesystem::path stub(const std::string& name, const std::string& body);
+  /// Puts the stand-in tests/e2e/fakes/`fake` on PATH as bin/`name`; it runs
+  /// with `settings` added to the environment it is started with.
+  std::filesystem::path fake(const std::string& name, const std::string& fake,
+                             const std::map<std::string, std::string>& settings = {});
   /// Links the program found on the test's own PATH into bin.
   std::filesystem::path link_real(const std::string& name);
 
@@ -40,8 +44,7 @@ class Sandbox {
 
   /// A bare repository work/repos/`name`.git with one commit holding `files`
   /// (path -> content); "" (and a test failure) when git fails.
-  std::filesystem::path bare_repo(const std::string& name,
-                                  const std::map<std::string, std::string>& files);
+  std::filesystem::path bare_repo(const std::string& name, const std::map<std::string, std::string>& files);
   /// The global git config file (empty at first).
   std::filesystem::path git_config() const { return dir / "gitconfig"; }
 

@@ -39,7 +39,7 @@ class SetupFlow : public testing::Test {
     box.set_env("GIT_ALLOW_PROTOCOL", "file");
     const fs::path real_git = find_on_system_path("git");
     ASSERT_FALSE(real_git.empty());
-    box.stub("git", "echo \"$*\" >> '" + git_log.string() + "'\nexec '" + real_git.string() + "' \"$@\"");
+    box.fake("git", "git-logged", {{"FAKE_LOG", git_log.string()}, {"FAKE_REAL_GIT", real_git.string()}});
     box.link_real("ansible-playbook");
     wizard = box.install_wizard(box.dir / "project");
   }

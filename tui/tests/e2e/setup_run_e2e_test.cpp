@@ -72,20 +72,7 @@ class SetupRun : public ::testing::Test {
       fs::create_directories(box.home / "temp/.tervane-bootstrap" / name / ".git");
     box.link_real("git");
     fs::create_directories(log);
-    box.stub("ansible-playbook",
-             "L='" + log.string() + "'\n"
-             "n=1; while [ -d \"$L/call$n\" ]; do n=$((n+1)); done\n"
-             "c=\"$L/call$n\"; mkdir -p \"$c\"\n"
-             "printf '%s\\n' \"$@\" > \"$c/argv\"\n"
-             "pwd -P > \"$c/cwd\"\n"
-             "printf '%s' \"${PYTHONUNBUFFERED-unset}\" > \"$c/unbuffered\"\n"
-             "cp \"$3\" \"$c/inventory\"; stat -c %a \"$3\" > \"$c/inventory.mode\"\n"
-             "v=\"${5#@}\"; cp \"$v\" \"$c/vars\"; stat -c %a \"$v\" > \"$c/vars.mode\"\n"
-             "echo \"TASK [stand-in $n] ***\"\n"
-             "echo 'warning from stand-in' >&2\n"
-             "touch \"$c/started\"\n"
-             "if [ -f \"$L/hang\" ]; then while kill -0 \"$PPID\" 2>/dev/null; do sleep 0.1; done; fi\n"
-             "exit \"$(cat \"$L/code$n\" 2>/dev/null || echo 0)\"\n");
+    box.fake("ansible-playbook", "ansible-playbook-recorder", {{"FAKE_LOG", log.string()}});
   }
 
   /// The exit status the stand-in gives on its `call`-th run.

@@ -1,4 +1,0 @@
-// Anchor of the test support library, so that it always has a source file.
-namespace test_support {
-int anchor = 0;
-}
