@@ -1,5 +1,6 @@
 // main.cpp: preflight, the intro, the command menu, and the one place where
 // an error becomes a report and an exit status.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <string>
@@ -24,6 +25,10 @@ Result<void> run() {
 }  // namespace
 
 int main() {
+  // A closed standard descriptor would be taken by the next file opened (the
+  // variables file, say) and receive what is meant for that stream.
+  for (int fd = 0; fd <= 2; ++fd)
+    if (fcntl(fd, F_GETFD) < 0 && open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd) return 1;
   signal_guard::install();
   if (auto result = run(); !result) {
     const std::string report = format_report(result.error());
