@@ -1,9 +1,8 @@
 // The wizard under faults and hostile conditions, with the real binary and
 // the real ansible-playbook: the port of a host block, a closed standard
-// output, signals during a run, and a burst of keys into a password prompt.
+// output, and signals during a run.
 #include <signal.h>
 #include <sys/resource.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -161,37 +160,6 @@ TEST_F(Safety, SignalsDuringARunLeaveNoRunFileNoCoreAndNoPlaybookProcess) {
     EXPECT_TRUE(none_left(box.tmp.string(), 10s)) << ::testing::PrintToString(processes_with(box.tmp.string()));
     EXPECT_TRUE(none_left("sleep 29.25", 10s)) << ::testing::PrintToString(processes_with("sleep 29.25"));
   }
-}
-
-// Keys typed faster than the prompt reads them, on a terminal that echoes
-// (as a shell leaves it): none may appear on the screen in clear.
-TEST_F(Safety, BurstOfKeysIntoThePasswordPromptIsNeverEchoed) {
-  const std::string program = wizard.string();
-  PtyDriver tty(
-      [program] {
-        termios t{};
-        if (::tcgetattr(STDIN_FILENO, &t) != 0) return 125;
-        t.c_lflag |= ECHO | ICANON;
-        if (::tcsetattr(STDIN_FILENO, TCSANOW, &t) != 0) return 125;
-        char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-        execv(argv[0], argv);
-        return 127;
-      },
-      box.env(), PtyOptions{.cols = 120, .rows = 50});
-  ASSERT_TRUE(tty.answer("Select a global command to continue:"));
-  ASSERT_TRUE(tty.answer("Select target Arch workstation from SSH Config:"));
-  ASSERT_TRUE(tty.answer("Cached repositories detected locally:"));
-  ASSERT_TRUE(tty.answer("Target username to create/setup on Arch:", "maria"));
-  ASSERT_TRUE(tty.expect_screen("Target user password:"));
-  tty.settle();
-  const auto count_q = [&tty] { return std::ranges::count(tty.screen().text(), 'Q'); };
-  const auto before = count_q();
-  tty.send(std::string(300, 'Q'));
-  tty.settle(500ms);
-  EXPECT_EQ(count_q(), before) << tty.dump();
-  tty.send(PtyDriver::kEsc);
-  EXPECT_TRUE(tty.expect("Error: operation interrupted"));
-  EXPECT_EQ(tty.wait().code, 1);
 }
 
 // A host reached on the port its ~/.ssh/config block names, and only there:
