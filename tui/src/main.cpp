@@ -1,5 +1,6 @@
 // main.cpp: preflight, the intro, the command menu, and the one place where
 // an error becomes a report and an exit status; --help and --version.
+#include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -54,6 +55,10 @@ int print(const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A closed standard descriptor would be taken by the next file opened (the
+  // variables file, say) and receive what is meant for that stream.
+  for (int fd = 0; fd <= 2; ++fd)
+    if (fcntl(fd, F_GETFD) < 0 && open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd) return 1;
   signal_guard::install();
   if (argc > 1 && std::string_view(argv[1]) == "--help") return print(help_text());
   if (argc > 1 && std::string_view(argv[1]) == "--version") return print("tervane-wizard " TERVANE_VERSION "\n");

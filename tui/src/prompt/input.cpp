@@ -1,5 +1,6 @@
 #include "prompt/input.hpp"
 
+#include "prompt/signals.hpp"
 #include "prompt/theme.hpp"
 
 namespace {
@@ -129,6 +130,8 @@ ThemeState Password::on(const Key& key) {
 }
 
 Result<void> Password::edit(const Key& key, const Term& term) {
+  // From the first key typed the process holds a password: no core dump.
+  signal_guard::forbid_core_dumps();
   // Word editing would reveal where the spaces are; a password gets none.
   edit_common(input_, key);
   // The last two bytes of a modified arrow key are still unread: left there

@@ -49,7 +49,11 @@ Result<void> interact_on(PromptInteraction& prompt, const Term& term) {
   if (!term.is_term()) return fail(Error(ErrorKind::NotConnected, "not connected"));
   if (auto r = term.hide_cursor(); !r) return r;
 
+  // Echo stays off from the first key read until the prompt ends, so keys
+  // typed faster than they are handled never appear on the screen.
+  term.hold_input();
   Result<void> result = run_loop(prompt, term);
+  if (auto released = term.release_input(); !released) result = std::move(released);
 
   auto shown = term.show_cursor();
   if (!shown) return shown;

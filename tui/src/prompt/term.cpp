@@ -1,5 +1,5 @@
 // term.cpp: the terminal handle: unbuffered writes, line clearing, the
-// cursor, the window size, and reading one key in raw mode.
+// cursor, the window size, and reading keys in raw mode.
 //
 // Escape sequences the kit writes through this handle:
 //   ESC [ n A      cursor up n lines                  clear_last_lines
@@ -72,7 +72,7 @@ class KeyInput {
   bool owned_;
 };
 
-// Raw input for the duration of one key. Output flags stay as they were, so
+// Raw input for one key, or for as long as a prompt holds it. Output flags stay as they were, so
 // the terminal keeps turning "\n" into CR LF for anything written meanwhile.
 // TCSADRAIN lets output already queued finish under the old settings first.
 class RawInput {
@@ -157,6 +157,47 @@ constexpr std::string_view kShowCursor = "\x1b[?25h";
 
 }  // namespace
 
+// The key input and its raw mode, for one read or for as long as held.
+struct Term::Held {
+  bool holding = false;
+  std::optional<KeyInput> input;
+  std::optional<RawInput> raw;
+
+  Result<void> leave() {
+    Result<void> r;
+    if (raw) r = raw->leave();
+    raw.reset();
+    input.reset();
+    return r;
+  }
+};
+
+Result<std::shared_ptr<Term::Held>> Term::raw_input() const {
+  std::shared_ptr<Held> held = held_ && held_->holding ? held_ : std::make_shared<Held>();
+  if (held->raw) return held;
+  auto input = KeyInput::open(in_fd_);
+  if (!input) return fail(input.error());
+  held->input.emplace(std::move(*input));
+  auto raw = RawInput::enter(held->input->fd());
+  if (!raw) {
+    held->input.reset();
+    return fail(raw.error());
+  }
+  held->raw.emplace(std::move(*raw));
+  return held;
+}
+
+void Term::hold_input() const {
+  if (!held_) held_ = std::make_shared<Held>();
+  held_->holding = true;
+}
+
+Result<void> Term::release_input() const {
+  if (!held_) return {};
+  held_->holding = false;
+  return held_->leave();
+}
+
 Term Term::stderr_term() { return Term(STDERR_FILENO, STDIN_FILENO); }
 
 Term::Term(int out_fd, int in_fd) : out_fd_(out_fd), in_fd_(in_fd), is_term_(::isatty(out_fd) == 1) {}
@@ -190,13 +231,14 @@ Result<void> Term::show_cursor() const {
 
 Result<Key> Term::read_key() const {
   if (!is_term_) return Key::of(Key::Kind::Unknown);
-  auto input = KeyInput::open(in_fd_);
-  if (!input) return fail(input.error());
-  auto raw = RawInput::enter(input->fd());
+  auto raw = raw_input();
   if (!raw) return fail(raw.error());
-  FdSource source(input->fd());
+  FdSource source((*raw)->input->fd());
   Result<Key> key = decode_key(source);
-  if (auto restored = raw->leave(); !restored) return fail(restored.error());
+  const bool held = *raw == held_;
+  if (!held || (key && key->kind == Key::Kind::CtrlC)) {
+    if (auto restored = (*raw)->leave(); !restored) return fail(restored.error());
+  }
   if (key && key->kind == Key::Kind::CtrlC) {
     // Ctrl-C is no key: the terminal is already back to normal, the cursor
     // is shown, and the interrupt ends the process as it would in a shell.
@@ -209,11 +251,9 @@ Result<Key> Term::read_key() const {
 
 Result<std::string> Term::read_bytes(std::size_t count) const {
   if (!is_term_ || count == 0) return std::string();
-  auto input = KeyInput::open(in_fd_);
-  if (!input) return fail(input.error());
-  auto raw = RawInput::enter(input->fd());
+  auto raw = raw_input();
   if (!raw) return fail(raw.error());
-  FdSource source(input->fd());
+  FdSource source((*raw)->input->fd());
   Result<std::string> bytes = std::string();
   while (bytes && bytes->size() < count) {
     auto more = source.read_some(count - bytes->size());
@@ -223,7 +263,9 @@ Result<std::string> Term::read_bytes(std::size_t count) const {
       bytes = fail(more.error());
     }
   }
-  if (auto restored = raw->leave(); !restored) return fail(restored.error());
+  if (*raw != held_) {
+    if (auto restored = (*raw)->leave(); !restored) return fail(restored.error());
+  }
   return bytes;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,13 +42,26 @@ class Term {
   /// key, ESC [ 1 ; m x), in raw mode like a key.
   Result<std::string> read_bytes(std::size_t count) const;
 
+  /// From the next key read on, the key input stays in raw mode (no echo)
+  /// between reads too, until release_input(): keys typed faster than they
+  /// are read are never echoed by the terminal.
+  void hold_input() const;
+  /// Restores the terminal's attributes if a held read changed them; the
+  /// failure to restore them is returned.
+  Result<void> release_input() const;
+
   /// Rows and columns of the output terminal, or nothing when unknown or zero.
   std::optional<TermSize> size() const;
 
  private:
+  struct Held;
+  /// The key input in raw mode: held, or entered for this one read.
+  Result<std::shared_ptr<Held>> raw_input() const;
+
   int out_fd_;
   int in_fd_;
   bool is_term_;
+  mutable std::shared_ptr<Held> held_;  ///< made by hold_input()
 };
 
 /// The bytes clear_last_lines(n) writes: up n, each line cleared and stepped

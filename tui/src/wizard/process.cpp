@@ -1,6 +1,8 @@
 #include "wizard/process.hpp"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,6 +11,8 @@
 #include <cstring>
 #include <tuple>
 #include <utility>
+
+#include "prompt/signals.hpp"
 
 extern char** environ;
 
@@ -106,10 +110,25 @@ Result<Child> Child::spawn(const SpawnOptions& options) {
   for (auto& e : env_text) envp.push_back(e.data());
   envp.push_back(nullptr);
 
+  // The guarded signals wait until the child is registered with the signal
+  // guard, so none can end this process without reaching the child; the
+  // child itself starts with the signal mask this thread had.
+  sigset_t guarded, old_mask;
+  signal_guard::guarded_signals(&guarded);
+  pthread_sigmask(SIG_BLOCK, &guarded, &old_mask);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  posix_spawnattr_setsigmask(&attr, &old_mask);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
+
   // glibc's posix_spawnp reports a failed chdir or exec (a missing program
   // is ENOENT) as its own result, so the caller never sees a status 127.
   pid_t pid = -1;
-  if (int rc = posix_spawnp(&pid, argv[0], &actions.fa, nullptr, argv.data(), envp.data()); rc != 0) {
+  const int rc = posix_spawnp(&pid, argv[0], &actions.fa, &attr, argv.data(), envp.data());
+  posix_spawnattr_destroy(&attr);
+  const int slot = rc == 0 ? signal_guard::register_child(pid) : -1;
+  pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+  if (rc != 0) {
     close_parent_ends();
     return fail_errno(rc);
   }
@@ -117,6 +136,7 @@ Result<Child> Child::spawn(const SpawnOptions& options) {
   close_fd(in_fd);
   Child child;
   child.pid_ = pid;
+  child.slot_ = slot;
   child.out_fd_ = out_fd;
   child.err_fd_ = err_fd;
   return child;
@@ -124,6 +144,7 @@ Result<Child> Child::spawn(const SpawnOptions& options) {
 
 Child::Child(Child&& other) noexcept
     : pid_(std::exchange(other.pid_, -1)),
+      slot_(std::exchange(other.slot_, -1)),
       out_fd_(std::exchange(other.out_fd_, -1)),
       err_fd_(std::exchange(other.err_fd_, -1)) {}
 
@@ -133,6 +154,7 @@ Child& Child::operator=(Child&& other) noexcept {
     close_fd(err_fd_);
     if (pid_ > 0) (void)wait();
     pid_ = std::exchange(other.pid_, -1);
+    slot_ = std::exchange(other.slot_, -1);
     out_fd_ = std::exchange(other.out_fd_, -1);
     err_fd_ = std::exchange(other.err_fd_, -1);
   }
@@ -150,6 +172,14 @@ int Child::take_stderr() { return std::exchange(err_fd_, -1); }
 
 Result<ExitStatus> Child::wait() {
   if (pid_ <= 0) return fail_errno(ECHILD);
+  // Waited for without reaping first: until it is reaped the pid cannot be
+  // reused, so the signal guard never signals a stranger.
+  siginfo_t info{};
+  int w;
+  do {
+    w = waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT);
+  } while (w < 0 && errno == EINTR);
+  signal_guard::unregister_child(std::exchange(slot_, -1));
   int status = 0;
   pid_t r;
   do {

@@ -53,6 +53,7 @@ class Child {
  private:
   Child() = default;
   pid_t pid_ = -1;
+  int slot_ = -1;  ///< its registration with the signal guard
   int out_fd_ = -1;
   int err_fd_ = -1;
 };

@@ -224,6 +224,7 @@ std::string vars_json(const SetupAnswers& answers, const std::string* key_path) 
 
 std::string inventory_text(const SshHost& host, const std::string* key_path) {
   std::string line = host.name + " ansible_host=" + host.hostname + " ansible_user=" + host.user;
+  if (host.port != 0) line += " ansible_port=" + std::to_string(host.port);
   if (key_path) line += " ansible_ssh_private_key_file=" + *key_path;
   return "[workstation]\n" + line + " ansible_ssh_common_args='-o StrictHostKeyChecking=no'\n";
 }

@@ -1,19 +1,41 @@
 #include "wizard/ssh_hosts.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "prompt/unicode.hpp"
 #include "wizard/environment.hpp"
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// A port as the block writes it: decimal digits only, 1 to 65535.
+std::optional<unsigned> parse_port(std::string_view text) {
+  if (text.empty() || text.size() > 10) return std::nullopt;
+  unsigned long value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (value < 1 || value > 65535) return std::nullopt;
+  return static_cast<unsigned>(value);
+}
+
+}  // namespace
+
 std::optional<SshHost> into_ssh_host(const PartialHost& partial) {
   if (partial.hostname.empty()) return std::nullopt;
   SshHost host{partial.name, partial.hostname, partial.user, partial.identity_file};
+  if (!partial.port.empty()) {
+    auto port = parse_port(partial.port);
+    if (!port) return std::nullopt;
+    host.port = *port;
+  }
   if (host.user.empty()) {
     if (auto user = env_text("USER"))
       host.user = *user;
@@ -86,23 +108,57 @@ std::vector<SshHost> parse_ssh_config(std::string_view text) {
         current.user = std::move(value);
       else if (keyword == "identityfile")
         current.identity_file = std::move(value);
+      else if (keyword == "port")
+        current.port = std::move(value);
     }
   }
   finish();
   return hosts;
 }
 
+namespace {
+
+constexpr off_t kMaxConfigBytes = 1 << 20;
+
+// The whole file when it is a regular file (after links) of at most 1 MiB
+// that reads without error. Opened without blocking, so a FIFO put there
+// cannot hold the wizard; it is refused by its type right after.
+std::optional<std::string> read_config(const fs::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return std::nullopt;
+  std::optional<std::string> text;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxConfigBytes) {
+    // Read to the end rather than to the size seen: the file may change
+    // meanwhile, and anything past the limit makes it unreadable.
+    std::string buf(static_cast<std::size_t>(kMaxConfigBytes) + 1, '\0');
+    std::size_t got = 0;
+    for (;;) {
+      const ssize_t n = ::read(fd, buf.data() + got, buf.size() - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) break;
+      got += static_cast<std::size_t>(n);
+      if (n == 0 || got == buf.size()) {
+        if (got <= static_cast<std::size_t>(kMaxConfigBytes)) {
+          buf.resize(got);
+          text = std::move(buf);
+        }
+        break;
+      }
+    }
+  }
+  ::close(fd);
+  return text;
+}
+
+}  // namespace
+
 std::vector<SshHost> read_ssh_hosts() {
   auto home = home_dir();
   fs::path config = fs::path(home ? *home : std::string("~")) / ".ssh" / "config";
   struct stat st {};
   if (stat(config.c_str(), &st) != 0) return {};
-  std::ifstream in(config, std::ios::binary);
-  if (!in) return {};
-  std::ostringstream buf;
-  buf << in.rdbuf();
-  if (in.bad()) return {};
-  std::string text = std::move(buf).str();
-  if (!unicode::is_valid_utf8(text)) return {};
-  return parse_ssh_config(text);
+  auto text = read_config(config);
+  if (!text || !unicode::is_valid_utf8(*text)) return {};
+  return parse_ssh_config(*text);
 }

@@ -9,20 +9,25 @@
 /// One Host block while the file is read; empty fields were not given.
 struct PartialHost {
   std::string name, hostname, user, identity_file;
+  std::string port = {};
 };
 
-/// One deployable target. `identity_file` is kept as written (may start with "~").
+/// One deployable target. `identity_file` is kept as written (may start with
+/// "~"); `port` 0 when the block names none (ssh's own default then).
 struct SshHost {
   std::string name, hostname, user, identity_file;
+  unsigned port = 0;
   bool operator==(const SshHost&) const = default;
 };
 
 /// The block as a host, with the default user (USER, LOGNAME, "root") and
-/// key (home/.ssh/id_rsa) filled in; nothing without a host name.
+/// key (home/.ssh/id_rsa) filled in; nothing without a host name, or with a
+/// port that is not a number from 1 to 65535.
 std::optional<SshHost> into_ssh_host(const PartialHost& partial);
 
 /// Hosts of the configuration text, in file order.
 std::vector<SshHost> parse_ssh_config(std::string_view text);
 
-/// Hosts of ~/.ssh/config; any problem with the file gives none.
+/// Hosts of ~/.ssh/config; any problem with the file gives none: anything
+/// but a regular file (after links), more than 1 MiB, a read error.
 std::vector<SshHost> read_ssh_hosts();

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -15,6 +16,8 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -72,6 +75,10 @@ TEST(SignalGuard, CleansUpThenDiesByTheSameSignal) {
   } cases[] = {
       {SIGTERM, true, "\x1b[?25h"}, {SIGHUP, true, "\x1b[?25h"}, {SIGINT, true, "\x1b[?25h"},
       {SIGINT, false, ""},          {SIGTERM, false, ""},
+      // Every other signal that ends a process by default.
+      {SIGQUIT, true, "\x1b[?25h"}, {SIGPIPE, true, "\x1b[?25h"}, {SIGUSR1, true, "\x1b[?25h"},
+      {SIGUSR2, false, ""},         {SIGALRM, false, ""},          {SIGXCPU, false, ""},
+      {SIGXFSZ, false, ""},         {SIGRTMIN + 2, true, "\x1b[?25h"},
   };
   for (const auto& c : cases) {
     TempDir dir;
@@ -108,6 +115,66 @@ TEST(SignalGuard, CleansUpThenDiesByTheSameSignal) {
   });
   EXPECT_TRUE(WIFEXITED(end.status) && WEXITSTATUS(end.status) == 0) << describe(end.status);
   EXPECT_TRUE(fs::exists(vars));
+}
+
+// The run a signal ends must not outlive the wizard: the guard passes the
+// signal on to the registered child and everything below it (a playbook's
+// workers), and leaves no core dump once a password was typed.
+TEST(SignalGuard, EndsTheRegisteredChildsWholeTreeAndDumpsNoCore) {
+  const auto gone = [](pid_t pid) {
+    for (int i = 0; i < 500; ++i, std::this_thread::sleep_for(10ms)) {
+      std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+      std::string text((std::istreambuf_iterator<char>(stat)), {});
+      if (text.empty() || text.find(") Z ") != std::string::npos) return true;
+    }
+    return false;
+  };
+  for (const int sig : {SIGTERM, SIGHUP, SIGQUIT}) {
+    TempDir dir;
+    int to_test[2], to_guarded[2];
+    ASSERT_EQ(::pipe(to_test), 0);
+    ASSERT_EQ(::pipe(to_guarded), 0);
+    const auto end = run_child([&] {
+      signal_guard::install();
+      rlimit core{};
+      ::getrlimit(RLIMIT_CORE, &core);
+      core.rlim_cur = core.rlim_max;
+      ::setrlimit(RLIMIT_CORE, &core);
+      if (::chdir(dir.path().c_str()) != 0) return 2;
+      signal_guard::forbid_core_dumps();
+      // A child with a grandchild, both waiting for a signal.
+      const pid_t child = ::fork();
+      if (child == 0) {
+        ::close(STDERR_FILENO);
+        const pid_t grandchild = ::fork();
+        if (grandchild == 0) {
+          ::pause();
+          ::_exit(0);
+        }
+        if (::write(to_guarded[1], &grandchild, sizeof grandchild) < 0) ::_exit(3);
+        ::pause();
+        ::_exit(0);
+      }
+      if (signal_guard::register_child(child) < 0) return 3;
+      pid_t pids[2] = {child, 0};
+      if (::read(to_guarded[0], &pids[1], sizeof pids[1]) != sizeof pids[1]) return 4;
+      if (::write(to_test[1], pids, sizeof pids) < 0) return 5;
+      ::raise(sig);
+      return 0;
+    });
+    for (int fd : {to_test[1], to_guarded[0], to_guarded[1]}) ::close(fd);
+    pid_t pids[2] = {0, 0};
+    ASSERT_EQ(::read(to_test[0], pids, sizeof pids), static_cast<ssize_t>(sizeof pids)) << strsignal(sig);
+    ::close(to_test[0]);
+    ASSERT_TRUE(WIFSIGNALED(end.status)) << strsignal(sig) << ": " << describe(end.status);
+    EXPECT_EQ(WTERMSIG(end.status), sig);
+    EXPECT_FALSE(WCOREDUMP(end.status)) << strsignal(sig);
+    EXPECT_TRUE(fs::is_empty(dir.path())) << strsignal(sig);
+    for (const pid_t pid : pids) {
+      EXPECT_TRUE(gone(pid)) << strsignal(sig) << ": pid " << pid << " still runs";
+      ::kill(pid, SIGKILL);
+    }
+  }
 }
 
 TEST(SignalGuard, FatalReportsUnlinksAndExits101) {

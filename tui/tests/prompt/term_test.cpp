@@ -165,3 +165,26 @@ TEST(TermKeys, InputNotATerminalReadsFromTheControllingTerminal) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_TRUE(same_attrs(pty.attrs(), before));
 }
+
+// A prompt holds raw mode from its first key read until it ends, so keys
+// typed while it is busy between two reads are never echoed (a password
+// typed fast by a password manager stays off the screen).
+TEST(TermKeys, HeldInputEchoesNothingBetweenReadsAndIsRestoredAtRelease) {
+  Pty pty;
+  const Term term(pty.slave, pty.slave);
+  const termios before = pty.attrs();
+  term.hold_input();
+  auto first = press(pty, term, "p");
+  ASSERT_TRUE(first.has_value());
+  pty.type("assw0rd");  // no read is waiting now
+  EXPECT_EQ(readable(pty.screen(50ms)), "");
+  std::string typed;
+  for (int i = 0; i < 7; ++i) {
+    auto key = term.read_key();
+    ASSERT_TRUE(key.has_value());
+    typed += static_cast<char>(key->ch);
+  }
+  EXPECT_EQ(typed, "assw0rd");
+  ASSERT_TRUE(term.release_input());
+  EXPECT_TRUE(same_attrs(pty.attrs(), before));
+}

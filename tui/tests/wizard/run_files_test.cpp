@@ -50,6 +50,13 @@ TEST(Inventory, NamesTheOneHostWithOrWithoutKey) {
             "arch box ansible_host=10.0.0.7 ansible_user=root user "
             "ansible_ssh_private_key_file=/home/u/.ssh/id_rsa "
             "ansible_ssh_common_args='-o StrictHostKeyChecking=no'\n");
+  // A host block's Port follows the user, so ssh reaches the server chosen.
+  const SshHost vm{"vm", "127.0.0.1", "me", "~/k", 2222};
+  EXPECT_EQ(inventory_text(vm, &key),
+            "[workstation]\n"
+            "vm ansible_host=127.0.0.1 ansible_user=me ansible_port=2222 "
+            "ansible_ssh_private_key_file=/home/u/.ssh/id_rsa "
+            "ansible_ssh_common_args='-o StrictHostKeyChecking=no'\n");
 }
 
 TEST(TempFile, PrivateRandomlyNamedAndRemovedWithItsOwner) {

@@ -1,5 +1,10 @@
 #include "wizard/ssh_hosts.hpp"
 
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -16,7 +21,11 @@ namespace {
 
 std::string show(const std::vector<SshHost>& hosts) {
   std::string out;
-  for (const auto& h : hosts) out += "[" + h.name + "|" + h.hostname + "|" + h.user + "|" + h.identity_file + "]";
+  for (const auto& h : hosts) {
+    out += "[" + h.name + "|" + h.hostname + "|" + h.user + "|" + h.identity_file;
+    if (h.port != 0) out += "|port " + std::to_string(h.port);
+    out += "]";
+  }
   return out;
 }
 
@@ -48,6 +57,14 @@ TEST(SshConfig, ParsesTheSubsetTheWizardUnderstands) {
       {"no HostName", "Host lonely\nUser u\nIdentityFile ~/k\n", {}},
       {"keywords in any case, values keep theirs",
        "HOST Web\nHOSTNAME Box.Example\nuSeR Ops\nidentityFILE ~/K\n", {{"Web", "Box.Example", "Ops", "~/K"}}},
+      {"Port, the last line winning", "Host vm\nHostName 127.0.0.1\nport 22\nPort 2222\n",
+       {{"vm", "127.0.0.1", "me", key, 2222}}},
+      {"ports 1 and 65535", "Host a\nHostName h\nPort 1\nHost b\nHostName h\nPort 065535\n",
+       {{"a", "h", "me", key, 1}, {"b", "h", "me", key, 65535}}},
+      {"a port that is no number from 1 to 65535 makes the block unusable",
+       "Host a\nHostName h\nPort 0\nHost b\nHostName h\nPort 65536\nHost c\nHostName h\nPort ssh\n"
+       "Host d\nHostName h\nPort +22\nHost e\nHostName h\nPort 99999999999\nHost f\nHostName h\n",
+       {{"f", "h", "me", key}}},
       {"only whole-line comments", "Host a\nHostName x # note\n", {{"a", "x # note", "me", key}}},
       {"comments, blank lines and indentation",
        "# top\n\n   Host a\n\t# inner\n\tHostName h\n   \n", {{"a", "h", "me", key}}},
@@ -97,6 +114,36 @@ TEST(SshConfig, AnyProblemWithTheFileGivesNoHosts) {
 
   home.write_file(".ssh/config", "Host web\nHostName 10.0.0.5\n# caf\xE9\n");
   EXPECT_TRUE(read_ssh_hosts().empty());  // not UTF-8
+
+  // Up to 1 MiB is read; a byte more makes the file unreadable.
+  std::string big = "Host web\nHostName 10.0.0.5\n";
+  big += "#" + std::string((1 << 20) - big.size() - 2, 'x') + "\n";
+  home.write_file(".ssh/config", big);
+  EXPECT_EQ(read_ssh_hosts().size(), 1u);
+  home.write_file(".ssh/config", big + "\n");
+  EXPECT_TRUE(read_ssh_hosts().empty());
+
+  // Neither may hold the wizard: a FIFO nobody writes to, a link to an
+  // endless device. Each is read in a child that must end within seconds.
+  const auto ends_with_no_hosts = [](const char* what) {
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(read_ssh_hosts().empty() ? 0 : 1);
+    int status = 0;
+    for (int i = 0; i < 500 && ::waitpid(pid, &status, WNOHANG) == 0; ++i) ::usleep(10000);
+    if (::waitpid(pid, &status, WNOHANG) == 0) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      ADD_FAILURE() << what << ": still reading after 5 s";
+      return;
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << what << ": status " << status;
+  };
+  fs::remove(home / ".ssh/config");
+  ASSERT_EQ(::mkfifo((home / ".ssh/config").c_str(), 0600), 0);
+  ends_with_no_hosts("a FIFO");
+  fs::remove(home / ".ssh/config");
+  fs::create_symlink("/dev/zero", home / ".ssh/config");
+  ends_with_no_hosts("a link to /dev/zero");
 
   fs::remove(home / ".ssh/config");
   fs::create_directory(home / ".ssh/config");
