@@ -6,12 +6,30 @@ CMAKE_IN_TUI := cd tui &&
 
 .PHONY: build run test test-deps bench clean
 
-build:
-	$(CMAKE_IN_TUI) cmake --preset release >/dev/null
-	$(CMAKE_IN_TUI) cmake --build --preset release -j $(JOBS)
+# The preset that `make build` and `make run` use (tests run it with PRESET=debug).
+PRESET ?= release
+BUILD_DIR := tui/build/$(PRESET)
 
+# Quiet: nothing at all when the wizard is up to date; otherwise one line, and
+# the output of CMake and the compiler only when the build fails.
+build:
+	@set -o pipefail; log=$$(mktemp); trap 'rm -f "$$log"' EXIT; \
+	said=; say() { [ -n "$$said" ] || echo "Building tervane-wizard ($(PRESET))..." >&2; said=1; }; \
+	if [ ! -f $(BUILD_DIR)/CMakeCache.txt ] || [ tui/CMakePresets.json -nt $(BUILD_DIR)/CMakeCache.txt ]; then \
+	  say; ($(CMAKE_IN_TUI) cmake --preset $(PRESET)) >"$$log" 2>&1 || { cat "$$log" >&2; exit 1; }; \
+	fi; \
+	($(CMAKE_IN_TUI) cmake --build --preset $(PRESET) -j $(JOBS) --target tervane-wizard -- --no-print-directory) 2>&1 | \
+	  while IFS= read -r line; do \
+	    printf '%s\n' "$$line" >>"$$log"; \
+	    case $$line in *"Building "*|*"Linking "*|*"Re-running CMake"*) say;; esac; \
+	  done || { cat "$$log" >&2; exit 1; }
+
+# The wizard's own report is the last word: its exit status 1 (the report has
+# been printed) does not add make's "Error 1" under it. A wizard ended by a
+# signal (Ctrl-C) ends the shell by the same signal, as `exec` would.
 run: build
-	./tui/build/release/bin/tervane-wizard
+	@./$(BUILD_DIR)/bin/tervane-wizard || { status=$$?; \
+	  if [ $$status -gt 128 ]; then kill -$$((status - 128)) $$$$; fi; [ $$status -eq 1 ]; }
 
 test-deps:
 	bash tui/tests/install-deps.sh

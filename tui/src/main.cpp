@@ -1,8 +1,11 @@
 // main.cpp: preflight, the intro, the command menu, and the one place where
-// an error becomes a report and an exit status.
+// an error becomes a report and an exit status; --help and --version.
+#include <termios.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "prompt/error.hpp"
 #include "prompt/signals.hpp"
@@ -10,6 +13,8 @@
 #include "prompt/theme.hpp"
 #include "wizard/commands.hpp"
 #include "wizard/environment.hpp"
+#include "wizard/playbook_path.hpp"
+#include "wizard/playbook_runner.hpp"
 
 namespace {
 
@@ -21,10 +26,40 @@ Result<void> run() {
   return run_command_menu();
 }
 
+std::string help_text() {
+  const auto root = project_root_from_binary();
+  return "tervane-wizard turns a freshly installed remote Arch Linux machine into a Tervane\n"
+         "Hyprland desktop by running this project's Ansible playbooks over SSH.\n"
+         "\n"
+         "Usage: tervane-wizard            start the wizard; it is interactive and asks for\n"
+         "                                 everything on the terminal (Escape cancels)\n"
+         "       tervane-wizard --help     show this text\n"
+         "       tervane-wizard --version  show the name and version\n"
+         "\n"
+         "Environment: PATH (must find ansible-playbook and git), HOME, USER or LOGNAME (the\n"
+         "default SSH user), TMPDIR (the temporary run files), LANG, TERM, NO_COLOR, CLICOLOR\n"
+         "and CLICOLOR_FORCE (the prompts' symbols and colours), XDG_STATE_HOME (the log).\n"
+         "\n"
+         "Every playbook run is appended to " +
+         run_log_path().value_or("~/.local/state/tervane/ansible.log") + "\n" +
+         "More, and what to do when something goes wrong: " +
+         (root ? *root + "/README.md" : std::string("README.md in the project")) + "\n";
+}
+
+// Prints `text` on standard output; 0 when it all went out, else 1.
+int print(const std::string& text) {
+  return std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0 ? 0 : 1;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   signal_guard::install();
+  if (argc > 1 && std::string_view(argv[1]) == "--help") return print(help_text());
+  if (argc > 1 && std::string_view(argv[1]) == "--version") return print("tervane-wizard " TERVANE_VERSION "\n");
+  // Keys typed before the first prompt (during `make run`'s build, say) must
+  // not answer it.
+  if (isatty(STDIN_FILENO)) (void)tcflush(STDIN_FILENO, TCIFLUSH);
   if (auto result = run(); !result) {
     const std::string report = format_report(result.error());
     (void)Term(STDERR_FILENO, STDIN_FILENO).write_str(report);

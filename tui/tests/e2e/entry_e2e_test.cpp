@@ -1,10 +1,15 @@
 // The built wizard up to and through its command menu: the start-up checks,
 // the intro, leaving the menu by Escape and Ctrl-C, and its streams.
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <regex>
+#include <set>
 #include <string>
 
 #include "e2e/pty_driver.hpp"
@@ -158,4 +163,98 @@ TEST(Streams, StandardErrorNotATerminalIsNotConnected) {
   EXPECT_TRUE(text.ends_with("\nError: not connected\n")) << text;
   EXPECT_NE(text.find(kTitle), std::string::npos);
   EXPECT_EQ(text.find(kMenuPrompt), std::string::npos);
+}
+
+namespace {
+
+/// Every path in the sandbox, to see that a run created nothing.
+std::set<std::string> paths_in(const Sandbox& box) {
+  std::set<std::string> paths;
+  for (const auto& e : fs::recursive_directory_iterator(box.dir.path())) paths.insert(e.path().string());
+  return paths;
+}
+
+}  // namespace
+
+TEST(Arguments, HelpAndVersionNeedNoToolsAndAnyOtherArgumentStartsTheWizardWritingNothing) {
+  Sandbox box;
+  box.set_env("PATH", box.bin.string());  // neither tool
+  box.set_env("XDG_STATE_HOME", (box.dir / "state").string());
+  std::smatch version;
+  const std::string cmake = read_file(fs::path(TERVANE_SOURCE_DIR) / "CMakeLists.txt");
+  ASSERT_TRUE(std::regex_search(cmake, version, std::regex(R"(project\(tervane_wizard VERSION ([0-9.]+))")));
+  const RunResult shown = box.run({TERVANE_WIZARD_BINARY, "--version"});
+  EXPECT_EQ(shown.status, 0);
+  EXPECT_EQ(shown.output, "tervane-wizard " + version[1].str() + "\n");
+
+  const RunResult help = box.run({TERVANE_WIZARD_BINARY, "--help"});
+  EXPECT_EQ(help.status, 0);
+  for (const std::string& part : std::initializer_list<std::string>{
+           "interactive", "PATH", "HOME", "TMPDIR", "NO_COLOR", "XDG_STATE_HOME",
+        "appended to " + (box.dir / "state/tervane/ansible.log").string() + "\n",
+        fs::canonical(TERVANE_PROJECT_ROOT).string() + "/README.md\n"})
+    EXPECT_NE(help.output.find(part), std::string::npos) << part << " missing in\n" << help.output;
+  EXPECT_FALSE(fs::exists(box.dir / "state"));
+
+  box.stub("ansible-playbook", "exit 0");
+  box.link_real("git");
+  const auto before = paths_in(box);
+  PtyDriver tty({TERVANE_WIZARD_BINARY, "--versions"}, box.env());
+  ASSERT_TRUE(tty.expect(kMenuPrompt));
+  tty.settle();
+  EXPECT_TRUE(tty.output().starts_with("\x1b[38;5;8m\xe2\x94\x8c\x1b[0m  " + kTitle)) << tty.dump();
+  tty.key(PtyDriver::kEsc);
+  EXPECT_EQ(tty.wait().code, 1);
+  EXPECT_EQ(paths_in(box), before);  // no log folder, nothing else
+}
+
+TEST(CommandMenu, KeysTypedBeforeTheWizardStartsDoNotAnswerIt) {
+  ReadyBox box;
+  const std::string program = TERVANE_WIZARD_BINARY;
+  const std::string typed = std::string(PtyDriver::kDown) + PtyDriver::kEnter;  // would pick "clean"
+  PtyDriver tty(
+      [&] {
+        // The wizard starts once the keys wait in the terminal's input queue,
+        // as keys typed during `make run`'s build do.
+        int queued = 0;
+        for (int i = 0; i < 1000 && (ioctl(0, FIONREAD, &queued) != 0 || queued < static_cast<int>(typed.size()));
+             ++i)
+          usleep(10000);
+        char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+        execv(argv[0], argv);
+        return 127;
+      },
+      box.env());
+  tty.send(typed);
+  ASSERT_TRUE(tty.expect(kMenuPrompt));
+  tty.settle(std::chrono::milliseconds(300));
+  EXPECT_EQ(tty.screen().line(3), "│  ● Select target Arch workstation (Choose an SSH host and bootstrap Tervane)")
+      << tty.dump();
+  tty.key(PtyDriver::kEsc);
+  EXPECT_EQ(tty.wait().code, 1);
+  EXPECT_FALSE(tty.screen().contains("Clean completed!"));
+}
+
+// `make run` as a user types it, on the debug build this test belongs to.
+TEST(MakeRun, AnUpToDateWizardStartsWithItsFirstFrameAndEscapeAddsNoMakeLine) {
+  const fs::path root = fs::canonical(TERVANE_PROJECT_ROOT), make = find_on_system_path("make");
+  if (make.empty()) GTEST_SKIP() << "make is not installed";
+  if (fs::canonical(TERVANE_WIZARD_BINARY) != root / "tui/build/debug/bin/tervane-wizard")
+    GTEST_SKIP() << "the wizard is not built in tui/build/debug";
+  ReadyBox box;
+  // A tree edited since its last build is built first, saying so in one line.
+  const RunResult built = box.run({make.string(), "build", "PRESET=debug"}, root);
+  EXPECT_EQ(built.status, 0) << built.output;
+  if (!built.output.empty()) {
+    EXPECT_EQ(built.output, "Building tervane-wizard (debug)...\n");
+  }
+  PtyDriver tty({make.string(), "run", "PRESET=debug"}, box.env(), {.cwd = root.string()});
+  ASSERT_TRUE(tty.expect(kMenuPrompt, std::chrono::seconds(60)));
+  tty.settle();
+  EXPECT_TRUE(tty.output().starts_with("\x1b[38;5;8m\xe2\x94\x8c\x1b[0m  " + kTitle)) << tty.dump();
+  tty.key(PtyDriver::kEsc);
+  const PtyExit end = tty.wait();
+  EXPECT_TRUE(end.exited);
+  EXPECT_EQ(end.code, 0);
+  EXPECT_TRUE(tty.output().ends_with("\x1b[?25hError: operation interrupted\r\n")) << tty.dump();
 }

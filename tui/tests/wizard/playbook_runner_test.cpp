@@ -79,7 +79,10 @@ class Capture {
   int saved_[2] = {-1, -1};
 };
 
+// The run log's folder goes into `root` too, not into the user's home.
 Result<void> run_in(const TempDir& root) {
+  ScopedEnv home("HOME", (root / "home").string());
+  ScopedEnv state("XDG_STATE_HOME", std::nullopt);
   return run_playbook((root / "playbooks/10-user.yml").string(), "/tmp/inv.ini", "/tmp/vars.json",
                       root.path().string());
 }
@@ -175,4 +178,84 @@ TEST(RunPlaybook, MissingOrNonExecutableProgramIsASpawnFailureWithTheSystemCause
   ASSERT_FALSE(refused.has_value());
   EXPECT_EQ(refused.error().message(), "Failed to spawn ansible-playbook process");
   EXPECT_EQ(refused.error().causes(), std::vector<std::string>{"Permission denied (os error 13)"});
+}
+
+// The real ansible-playbook with this project's ansible.cfg, on this machine
+// through a local connection: a phase that sets the account password as root
+// (becoming root with the sudo password when the test runs as root), then
+// stops with a reason, as the shared checks do on a target that is not Arch.
+TEST(RunPlaybookWithAnsible, AFailedTaskShowsItsReasonInBoldRedAndEveryRunIsLoggedWithoutThePasswords) {
+  if (!fs::exists("/usr/bin/ansible-playbook")) GTEST_SKIP() << "ansible-playbook is not installed";
+  TempDir dir;
+  const std::string account = "account-pw-" + std::to_string(::getpid()) + "x7",
+                    sudo = "sudo-pw-" + std::to_string(::getpid()) + "q2";
+  const std::string reason = "This playbook targets Arch Linux; the target runs Debian.";
+  const fs::path written = dir / "password";
+  const std::string playbook =
+      dir.write_file("10-user.yml",
+                     "- hosts: workstation\n"
+                     "  gather_facts: false\n"
+                     "  become: " + std::string(::geteuid() == 0 ? "true" : "false") + "\n"
+                     "  tasks:\n"
+                     "    - name: Set the account password\n"
+                     "      ansible.builtin.copy:\n"
+                     "        dest: " + written.string() + "\n"
+                     "        content: '{{ default_password }}'\n"
+                     "        mode: '0600'\n"
+                     "      no_log: true\n"
+                     "    - name: Check the distribution\n"
+                     "      ansible.builtin.fail:\n"
+                     "        msg: " + reason + "\n")
+          .string();
+  const std::string inventory =
+      dir.write_file("hosts.ini", "[workstation]\nloopback ansible_connection=local\n", 0600).string();
+  const std::string vars = dir.write_file("vars.json",
+                                          R"({"ansible_become_password":")" + sudo +
+                                              R"(","default_password":")" + account + R"(","default_user":"maria"})",
+                                          0600)
+                               .string();
+  ScopedEnv home("HOME", (dir / "home").string());
+  ScopedEnv config("ANSIBLE_CONFIG", std::nullopt);  // the project's own ansible.cfg
+  ScopedEnv log_path("ANSIBLE_LOG_PATH", std::nullopt);
+  ScopedEnv no_color("ANSIBLE_NOCOLOR", "1");
+
+  // First without XDG_STATE_HOME: the log goes where ansible.cfg says, into
+  // a folder the runner creates; then into XDG_STATE_HOME's, after what an
+  // earlier run left there.
+  const fs::path default_log = dir / "home/.local/state/tervane/ansible.log",
+                 state_log = dir / "state/tervane/ansible.log";
+  dir.write_file(state_log, "an earlier run\n", 0600);
+  for (const bool xdg : {false, true}) {
+    SCOPED_TRACE(xdg ? "XDG_STATE_HOME set" : "XDG_STATE_HOME unset");
+    ScopedEnv state("XDG_STATE_HOME", xdg ? std::optional<std::string>((dir / "state").string()) : std::nullopt);
+    Capture capture;
+    auto result = run_playbook(playbook, inventory, vars, TERVANE_PROJECT_ROOT);
+    const auto [out, err] = capture.finish("");
+    ASSERT_FALSE(result.has_value()) << out << err;
+    EXPECT_EQ(read_file(written), account);  // the task did handle the password
+
+    // The reason is on the bold red line of the failed task.
+    const std::string fatal = RAIL RED "fatal: [loopback]: FAILED! => ";
+    const auto at = out.find(fatal);
+    ASSERT_NE(at, std::string::npos) << out;
+    const std::string line = out.substr(at, out.find('\n', at) - at);
+    EXPECT_NE(line.find(reason), std::string::npos) << out;
+    EXPECT_TRUE(line.ends_with(RESET)) << line;
+    for (const auto& secret : {account, sudo}) {
+      EXPECT_EQ(out.find(secret), std::string::npos) << out;
+      EXPECT_EQ(err.find(secret), std::string::npos) << err;
+    }
+  }
+  // Each log holds its run, with the reason and without either password.
+  for (const auto& log : {default_log, state_log}) {
+    const std::string text = read_file(log);
+    EXPECT_NE(text.find("TASK [Set the account password]"), std::string::npos) << log << ":\n" << text;
+    EXPECT_NE(text.find(reason), std::string::npos) << log;
+    EXPECT_EQ(text.find("PLAY RECAP"), text.rfind("PLAY RECAP")) << log << ": one run only";
+    EXPECT_EQ(text.find(account), std::string::npos) << log;
+    EXPECT_EQ(text.find(sudo), std::string::npos) << log;
+  }
+  EXPECT_TRUE(read_file(state_log).starts_with("an earlier run\n"));
+  for (const char* folder : {"home/.local", "home/.local/state", "home/.local/state/tervane"})
+    EXPECT_EQ(fs::status(dir / folder).permissions(), fs::perms::owner_all) << folder;
 }
