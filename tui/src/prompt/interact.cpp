@@ -10,18 +10,24 @@ Result<void> run_loop(PromptInteraction& prompt, const Term& term) {
   ThemeState state;
   std::string previous;
   for (;;) {
-    std::string frame = prompt.render(state);
-    if (frame != previous) {
-      // The previous frame is measured at today's width: a resized terminal
-      // has refolded it.
-      auto size = term.size();
-      std::size_t width = size ? size->cols : 80;
-      // Erase and frame leave in one write, so the terminal never shows the
-      // half-drawn state.
-      std::string out = clear_lines_sequence(count_rows(previous, width));
-      out += frame;
-      if (auto r = term.write_str(out); !r) return r;
-      previous = std::move(frame);
+    // Keys already waiting (a paste) are applied before the next frame: the
+    // frames between them would be replaced before anyone could see them.
+    const bool more_keys = (state.kind == ThemeState::Active || state.kind == ThemeState::Error) &&
+                           !previous.empty() && term.key_waiting();
+    if (!more_keys) {
+      std::string frame = prompt.render(state);
+      if (frame != previous) {
+        // The previous frame is measured at today's width: a resized terminal
+        // has refolded it.
+        auto size = term.size();
+        std::size_t width = size ? size->cols : 80;
+        // Erase and frame leave in one write, so the terminal never shows the
+        // half-drawn state.
+        std::string out = clear_lines_sequence(count_rows(previous, width));
+        out += frame;
+        if (auto r = term.write_str(out); !r) return r;
+        previous = std::move(frame);
+      }
     }
 
     if (state.kind == ThemeState::Submit) return {};
@@ -49,7 +55,13 @@ Result<void> interact_on(PromptInteraction& prompt, const Term& term) {
   if (!term.is_term()) return fail(Error(ErrorKind::NotConnected, "not connected"));
   if (auto r = term.hide_cursor(); !r) return r;
 
+  // Raw for the whole prompt, so that keys typed during a redraw are neither
+  // echoed nor held back, and a paste arrives whole.
+  // Should that fail, each key read switches on its own and meets the same
+  // failure there, after the first frame.
+  (void)term.begin_raw();
   Result<void> result = run_loop(prompt, term);
+  if (auto restored = term.end_raw(); !restored && result) result = std::move(restored);
 
   auto shown = term.show_cursor();
   if (!shown) return shown;

@@ -188,15 +188,50 @@ Result<void> Term::show_cursor() const {
   return r;
 }
 
-Result<Key> Term::read_key() const {
-  if (!is_term_) return Key::of(Key::Kind::Unknown);
+struct Term::RawSession {
+  KeyInput input;
+  RawInput raw;
+};
+
+Result<void> Term::begin_raw() const {
+  if (!is_term_ || session_) return {};
   auto input = KeyInput::open(in_fd_);
   if (!input) return fail(input.error());
   auto raw = RawInput::enter(input->fd());
   if (!raw) return fail(raw.error());
-  FdSource source(input->fd());
-  Result<Key> key = decode_key(source);
-  if (auto restored = raw->leave(); !restored) return fail(restored.error());
+  session_ = std::make_shared<RawSession>(RawSession{std::move(*input), std::move(*raw)});
+  return {};
+}
+
+Result<void> Term::end_raw() const {
+  if (!session_) return {};
+  auto restored = session_->raw.leave();
+  session_.reset();
+  return restored;
+}
+
+bool Term::key_waiting() const {
+  if (!session_) return false;
+  pollfd p{session_->input.fd(), POLLIN, 0};
+  return retry_eintr([&] { return ::poll(&p, 1, 0); }) > 0;
+}
+
+Result<Key> Term::read_key() const {
+  if (!is_term_) return Key::of(Key::Kind::Unknown);
+  Result<Key> key = Key::of(Key::Kind::Unknown);
+  if (session_) {
+    FdSource source(session_->input.fd());
+    key = decode_key(source);
+    if (key && key->kind == Key::Kind::CtrlC) (void)end_raw();
+  } else {
+    auto input = KeyInput::open(in_fd_);
+    if (!input) return fail(input.error());
+    auto raw = RawInput::enter(input->fd());
+    if (!raw) return fail(raw.error());
+    FdSource source(input->fd());
+    key = decode_key(source);
+    if (auto restored = raw->leave(); !restored) return fail(restored.error());
+  }
   if (key && key->kind == Key::Kind::CtrlC) {
     // Ctrl-C is no key: the terminal is already back to normal, the cursor
     // is shown, and the interrupt ends the process as it would in a shell.
@@ -209,6 +244,16 @@ Result<Key> Term::read_key() const {
 
 Result<std::string> Term::read_bytes(std::size_t count) const {
   if (!is_term_ || count == 0) return std::string();
+  if (session_) {
+    FdSource source(session_->input.fd());
+    std::string bytes;
+    while (bytes.size() < count) {
+      auto more = source.read_some(count - bytes.size());
+      if (!more) return fail(more.error());
+      bytes += *more;
+    }
+    return bytes;
+  }
   auto input = KeyInput::open(in_fd_);
   if (!input) return fail(input.error());
   auto raw = RawInput::enter(input->fd());

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,6 +42,15 @@ class Term {
   /// key, ESC [ 1 ; m x), in raw mode like a key.
   Result<std::string> read_bytes(std::size_t count) const;
 
+  /// Keeps the key input in raw mode until end_raw(), so that keys typed
+  /// while a frame is drawn are neither echoed nor held back until a line
+  /// ends; read_key and read_bytes then read without switching modes. Does
+  /// nothing when the output is not a terminal.
+  Result<void> begin_raw() const;
+  Result<void> end_raw() const;
+  /// Whether a key is already waiting to be read (between begin_raw and end_raw).
+  bool key_waiting() const;
+
   /// Rows and columns of the output terminal, or nothing when unknown or zero.
   std::optional<TermSize> size() const;
 
@@ -48,6 +58,8 @@ class Term {
   int out_fd_;
   int in_fd_;
   bool is_term_;
+  struct RawSession;
+  mutable std::shared_ptr<RawSession> session_;
 };
 
 /// The bytes clear_last_lines(n) writes: up n, each line cleared and stepped
