@@ -453,7 +453,7 @@ void bench_rss_and_keys(const World& w, const std::string& wizard, int key_round
       termios t;
       tcgetattr(STDIN_FILENO, &t);
       cfmakeraw(&t);
-      t.c_lflag |= ECHO;
+      t.c_lflag = (t.c_lflag | ECHO) & ~ECHOCTL;  // ESC echoed as itself
       tcsetattr(STDIN_FILENO, TCSANOW, &t);
       (void)!write(STDOUT_FILENO, "ready", 5);
       for (;;) pause();
