@@ -10,18 +10,24 @@ Result<void> run_loop(PromptInteraction& prompt, const Term& term) {
   ThemeState state;
   std::string previous;
   for (;;) {
-    std::string frame = prompt.render(state);
-    if (frame != previous) {
-      // The previous frame is measured at today's width: a resized terminal
-      // has refolded it.
-      auto size = term.size();
-      std::size_t width = size ? size->cols : 80;
-      // Erase and frame leave in one write, so the terminal never shows the
-      // half-drawn state.
-      std::string out = clear_lines_sequence(count_rows(previous, width));
-      out += frame;
-      if (auto r = term.write_str(out); !r) return r;
-      previous = std::move(frame);
+    // Keys already waiting (a paste) are applied before the next frame: the
+    // frames between them would be replaced before anyone could see them.
+    const bool more_keys = (state.kind == ThemeState::Active || state.kind == ThemeState::Error) &&
+                           !previous.empty() && term.key_waiting();
+    if (!more_keys) {
+      std::string frame = prompt.render(state);
+      if (frame != previous) {
+        // The previous frame is measured at today's width: a resized terminal
+        // has refolded it.
+        auto size = term.size();
+        std::size_t width = size ? size->cols : 80;
+        // Erase and frame leave in one write, so the terminal never shows the
+        // half-drawn state.
+        std::string out = clear_lines_sequence(count_rows(previous, width));
+        out += frame;
+        if (auto r = term.write_str(out); !r) return r;
+        previous = std::move(frame);
+      }
     }
 
     if (state.kind == ThemeState::Submit) return {};

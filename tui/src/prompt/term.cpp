@@ -198,6 +198,12 @@ Result<void> Term::release_input() const {
   return held_->leave();
 }
 
+bool Term::key_waiting() const {
+  if (!held_ || !held_->raw) return false;
+  pollfd p{held_->input->fd(), POLLIN, 0};
+  return retry_eintr([&] { return ::poll(&p, 1, 0); }) > 0;
+}
+
 Term Term::stderr_term() { return Term(STDERR_FILENO, STDIN_FILENO); }
 
 Term::Term(int out_fd, int in_fd) : out_fd_(out_fd), in_fd_(in_fd), is_term_(::isatty(out_fd) == 1) {}

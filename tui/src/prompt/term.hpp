@@ -49,6 +49,8 @@ class Term {
   /// Restores the terminal's attributes if a held read changed them; the
   /// failure to restore them is returned.
   Result<void> release_input() const;
+  /// Whether a key is already waiting to be read on held input (a paste).
+  bool key_waiting() const;
 
   /// Rows and columns of the output terminal, or nothing when unknown or zero.
   std::optional<TermSize> size() const;

@@ -8,7 +8,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -33,7 +36,7 @@ constexpr std::string_view kBoldRed = "\x1b[1;31m";
 constexpr std::string_view kBoldGreen = "\x1b[1;32m";
 constexpr std::string_view kBoldCyan = "\x1b[1;36m";
 constexpr std::string_view kBoldWhite = "\x1b[1;37m";
-constexpr std::size_t kReadBuffer = 8192;
+constexpr std::size_t kReadBuffer = 64 * 1024;
 
 // One lock per output stream, so that lines of one stream never interleave.
 std::mutex& stream_lock(int fd) {
@@ -54,31 +57,142 @@ void write_locked(int fd, std::string_view text) {
   }
 }
 
+// The length of the leading run of ASCII bytes, eight at a time.
+std::size_t ascii_prefix(std::string_view s) {
+  std::size_t i = 0;
+  for (; i + 8 <= s.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, s.data() + i, 8);
+    if (word & 0x8080808080808080u) break;
+  }
+  while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80) ++i;
+  return i;
+}
+
+// Most output is ASCII; the full decoder starts at the first byte that is not,
+// which is always the start of a character.
+bool valid_utf8(std::string_view line) {
+  const std::size_t ascii = ascii_prefix(line);
+  return ascii == line.size() || unicode::is_valid_utf8(line.substr(ascii));
+}
+
+// The line without its leading white space; ASCII indentation is skipped here,
+// anything else by the Unicode-aware trim.
+std::string_view indentation_trimmed(std::string_view line) {
+  std::size_t i = 0;
+  for (; i < line.size(); ++i) {
+    const char c = line[i];
+    if (c == ' ' || (c >= '\t' && c <= '\r')) continue;
+    if (static_cast<unsigned char>(c) >= 0x80) return unicode::trim_start(line.substr(i));
+    break;
+  }
+  return line.substr(i);
+}
+
+// The styles a line is printed in: bold first where `bold`, then `colour`.
+struct Paint {
+  bool bold;
+  std::string_view colour;
+};
+
+// The paint of the prefix rows of the table for the trimmed line `t`, tested
+// in order; nullopt where none of them matches. The first byte picks the
+// only rows that can.
+std::optional<Paint> prefix_paint(std::string_view t) {
+  switch (t.empty() ? '\0' : t.front()) {
+    case 'P':
+      if (t.starts_with("PLAY RECAP") || t.starts_with("PLAY [") || t.starts_with("PLAY *"))
+        return Paint{true, kBoldWhite};
+      break;
+    case 'T':
+      if (t.starts_with("TASK [")) return Paint{false, kBoldCyan};
+      break;
+    case 'o':
+      if (t.starts_with("ok:")) return Paint{false, kBoldGreen};
+      break;
+    case 'c':
+      if (t.starts_with("changed:")) return Paint{false, kBoldYellow};
+      break;
+    case 'f':
+      if (t.starts_with("failed:") || t.starts_with("fatal:")) return Paint{false, kBoldRed};
+      break;
+    case 's':
+      if (t.starts_with("skipping:")) return Paint{false, kDim};
+      break;
+    case 'u':
+      if (t.starts_with("unreachable:")) return Paint{false, kBoldRed};
+      break;
+    default:
+      break;
+  }
+  return std::nullopt;
+}
+
+// Appends "│  ", the line coloured by its shape, reset and a line feed.
+void append_classified(std::string& out, std::string_view line) {
+  Paint paint{false, kDim};
+  if (const auto p = prefix_paint(indentation_trimmed(line)))
+    paint = *p;
+  else if (line.find("ok=") != std::string_view::npos && line.find("failed=") != std::string_view::npos)
+    paint = Paint{true, kBoldYellow};
+  out += kRail;
+  if (paint.bold) out += kBold;
+  out += paint.colour;
+  out += line;
+  out += kReset;
+  out += '\n';
+}
+
+void append_dimmed(std::string& out, std::string_view line) {
+  out += kRail;
+  out += kDim;
+  out += line;
+  out += kReset;
+  out += '\n';
+}
+
 // Copies `in` to `out` line by line until the end of `in`, then closes `in`.
 // A line is the bytes up to a line feed, without it and without a carriage
 // return just before it; the last line counts without a line feed (and keeps
 // a final carriage return, which no line feed follows). Lines that are empty
-// or not valid UTF-8 are dropped; every other line goes out as format(line).
+// or not valid UTF-8 are dropped; every other line goes out as append(line).
 // The lines completed by one read leave in one write, as soon as that read
 // returns. A read error ends the copying.
-template <class Format>
-void copy_lines(int in, int out, Format format) {
+//
+// Each byte is searched for a line feed once: lines that lie whole in the
+// read buffer are formatted from it in place, and only a line that a read
+// leaves unfinished is kept aside, to be completed by the following reads
+// (so a line without a line feed is held whole in memory until it ends).
+// The read and output buffers are reused across reads.
+void copy_lines(int in, int out, void (*append)(std::string&, std::string_view)) {
+  const std::unique_ptr<char[]> buf(new char[kReadBuffer]);
   std::string pending, batch;
-  char buf[kReadBuffer];
   auto deliver = [&](std::string_view line, bool ended_by_lf) {
     if (ended_by_lf && line.ends_with('\r')) line.remove_suffix(1);
-    if (line.empty() || !unicode::is_valid_utf8(line)) return;
-    batch += format(line);
+    if (line.empty() || !valid_utf8(line)) return;
+    append(batch, line);
   };
   for (;;) {
-    const ssize_t n = ::read(in, buf, sizeof buf);
+    const ssize_t n = ::read(in, buf.get(), kReadBuffer);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
-    pending.append(buf, static_cast<std::size_t>(n));
-    std::size_t start = 0;
-    for (std::size_t nl; (nl = pending.find('\n', start)) != std::string::npos; start = nl + 1)
-      deliver(std::string_view(pending).substr(start, nl - start), true);
-    pending.erase(0, start);
+    const char* p = buf.get();
+    const char* const end = p + n;
+    while (p < end) {
+      const auto* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+      if (!nl) {
+        pending.append(p, end);
+        break;
+      }
+      if (pending.empty()) {
+        deliver(std::string_view(p, static_cast<std::size_t>(nl - p)), true);
+      } else {
+        pending.append(p, nl);
+        deliver(pending, true);
+        pending.clear();
+      }
+      p = nl + 1;
+    }
     write_locked(out, batch);
     batch.clear();
   }
@@ -87,39 +201,15 @@ void copy_lines(int in, int out, Format format) {
   ::close(in);
 }
 
-void copy_stderr(int fd) {
-  copy_lines(fd, STDERR_FILENO, [](std::string_view line) {
-    std::string out(kRail);
-    out += kDim;
-    out += line;
-    out += kReset;
-    out += '\n';
-    return out;
-  });
-}
+void copy_stderr(int fd) { copy_lines(fd, STDERR_FILENO, append_dimmed); }
 
 }  // namespace
 
 std::string classify_line(std::string_view line) {
-  const std::string_view t = unicode::trim_start(line);
-  auto paint = [line](std::initializer_list<std::string_view> styles) {
-    std::string out;
-    for (auto s : styles) out += s;
-    out += line;
-    out += kReset;
-    return out;
-  };
-  if (t.starts_with("PLAY RECAP") || t.starts_with("PLAY [") || t.starts_with("PLAY *"))
-    return paint({kBold, kBoldWhite});
-  if (t.starts_with("TASK [")) return paint({kBoldCyan});
-  if (t.starts_with("ok:")) return paint({kBoldGreen});
-  if (t.starts_with("changed:")) return paint({kBoldYellow});
-  if (t.starts_with("failed:") || t.starts_with("fatal:")) return paint({kBoldRed});
-  if (t.starts_with("skipping:")) return paint({kDim});
-  if (t.starts_with("unreachable:")) return paint({kBoldRed});
-  if (line.find("ok=") != std::string_view::npos && line.find("failed=") != std::string_view::npos)
-    return paint({kBold, kBoldYellow});
-  return paint({kDim});
+  std::string out;
+  append_classified(out, line);
+  // Without the rail and the line feed.
+  return out.substr(kRail.size(), out.size() - kRail.size() - 1);
 }
 
 namespace {
@@ -187,8 +277,7 @@ Result<void> run_playbook(const std::string& playbook, const std::string& invent
 
   const int out_fd = child->take_stdout();
   if (out_fd >= 0) {
-    copy_lines(out_fd, STDOUT_FILENO,
-               [](std::string_view line) { return std::string(kRail) + classify_line(line) + "\n"; });
+    copy_lines(out_fd, STDOUT_FILENO, append_classified);
   }
 
   auto status = child->wait();
