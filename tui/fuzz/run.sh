@@ -6,6 +6,8 @@
 #   run.sh [SECONDS]     each target for SECONDS (default 60) from its corpus;
 #                        new inputs go to tui/build/fuzz/found/<target>/, not
 #                        into the tree
+#   run.sh --merge       adds to each corpus in the tree the found inputs that
+#                        reach code its inputs do not
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd -P)
@@ -23,7 +25,11 @@ status=0
 for t in "${targets[@]}"; do
   corpus=$here/corpus/$t
   log=$build/$t.log
-  if [ "${1:-}" = --once ]; then
+  if [ "${1:-}" = --merge ]; then
+    mkdir -p "$build/found/$t"
+    "$build/$t" -merge=1 "$corpus" "$build/found/$t" >"$log" 2>&1 || { tail -n 20 "$log"; status=1; }
+    echo "fuzz $t: $(ls "$corpus" | wc -l) corpus inputs"
+  elif [ "${1:-}" = --once ]; then
     if "$build/$t" -runs=0 "$corpus" >"$log" 2>&1; then
       echo "fuzz $t: $(ls "$corpus" | wc -l) corpus inputs pass"
     else
