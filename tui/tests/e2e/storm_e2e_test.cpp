@@ -243,17 +243,16 @@ TEST_F(Storms, EveryPromptOfASetupRunSurvivesAKeyStormAndEndsOnEscape) {
     // prompt may still wait for; then the storm has passed.
     tty.send("zz");
     ASSERT_TRUE(wait_consumed(tty, 30s)) << "the storm is still unread";
-    std::cerr << kStops[stop].prompt << " storm in " << (std::chrono::steady_clock::now() - storm_at) / 1ms << " ms\n";
     const long peak = peak_kb(tty.pid());
+    std::cerr << kStops[stop].prompt << " storm in " << (std::chrono::steady_clock::now() - storm_at) / 1ms
+              << " ms, peak memory " << start_kb << " -> " << peak << " kB\n";
     ASSERT_GT(peak, 0) << "the wizard ended during the storm\n" << tty.take_new();
 
     tty.send(PtyDriver::kEsc);
-    const auto escape_at = std::chrono::steady_clock::now();
-    const PtyExit end = tty.wait(1s);
-    EXPECT_LT(std::chrono::steady_clock::now() - escape_at, 1500ms);
+    EXPECT_TRUE(tty.expect("operation interrupted", 1s)) << "Escape not answered within a second";
+    const PtyExit end = tty.wait();
     EXPECT_TRUE(end.exited && end.code == 1) << "signal " << end.signal;
     const std::string& out = tty.output();
-    EXPECT_NE(out.find("operation interrupted"), std::string::npos);
     EXPECT_EQ(out.find("runtime error"), std::string::npos) << "a sanitizer report";
     EXPECT_EQ(out.find("AddressSanitizer"), std::string::npos);
     EXPECT_LT(peak - start_kb, 64 * 1024) << "peak " << peak << " kB, " << start_kb << " kB before the storm";
@@ -268,7 +267,6 @@ TEST_F(Storms, EveryPromptOfASetupRunSurvivesAKeyStormAndEndsOnEscape) {
     EXPECT_EQ(after.c_cc[VMIN], before.c_cc[VMIN]);
     EXPECT_EQ(after.c_cc[VTIME], before.c_cc[VTIME]);
     EXPECT_TRUE(run_files_in(box.tmp).empty());
-    RecordProperty("peak_kb_" + std::to_string(stop), std::to_string(peak));
   }
 }
 
