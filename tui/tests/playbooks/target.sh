@@ -77,7 +77,8 @@ pkg() {
     local kv
     for kv in "$@"; do echo "${kv%%=*} = ${kv#*=}"; done
   } >"$tmp/.PKGINFO"
-  (cd "$tmp" && LANG=C bsdtar --zstd -cf "$out/$name-$version-x86_64.pkg.tar.zst" .PKGINFO ./*)
+  # .PKGINFO first, where pacman looks for it.
+  (cd "$tmp" && tar --zstd --owner=0 --group=0 --numeric-owner -cf "$out/$name-$version-x86_64.pkg.tar.zst" .PKGINFO ./*)
   rm -rf "$tmp"
 }
 
@@ -89,6 +90,14 @@ carry() {
     mkdir -p "$stage/$name$(dirname "$p")"
     mv "$rootfs$p" "$stage/$name$p"
   done
+}
+
+# in_root COMMAND...: runs COMMAND in the root being built, with /dev and /proc mounted in a
+# mount namespace of its own (gone when it ends).
+in_root() {
+  unshare --mount --propagation private -- sh -c \
+    'r=$1; shift; mount --rbind /dev "$r/dev" && mount -t proc proc "$r/proc" && exec chroot "$r" "$@"' \
+    in_root "$rootfs" "$@"
 }
 
 # unit NAME FILE CONTENT -- a unit file in the payload of package NAME.
@@ -103,6 +112,7 @@ arch_ify() {
   local repo=$rootfs/srv/repo
 
   # Arch's identity; Ansible's facts then say Archlinux.
+  rm -rf "$rootfs"/var/cache/apt/archives/*.deb "$rootfs"/var/lib/apt/lists/*
   rm -f "$rootfs/etc/os-release" "$rootfs/usr/lib/os-release"
   cat >"$rootfs/usr/lib/os-release" <<'EOF'
 NAME="Arch Linux"
@@ -128,7 +138,7 @@ EOF
   rmdir "$rootfs/usr/sbin"
   ln -s bin "$rootfs/usr/sbin"
 
-  chroot "$rootfs" groupadd -r wheel
+  in_root groupadd -r wheel
 
   # Present on a fresh install (sshd reached the container), at an older release than in [core].
   rm -f "$rootfs/usr/lib/systemd/system/ssh.service" "$rootfs/usr/lib/systemd/system/ssh.socket" \
@@ -299,15 +309,16 @@ EOF
   pkg "$extra" blueman 2.4.3-1 "depend=bluez"
   local r
   for r in core extra; do
-    (cd "$repo/$r" && chroot "$rootfs" repo-add -q "/srv/repo/$r/$r.db.tar.gz" /srv/repo/$r/*.pkg.tar.zst >/dev/null)
+    in_root sh -c "repo-add -q /srv/repo/$r/$r.db.tar.gz /srv/repo/$r/*.pkg.tar.zst" >/dev/null
   done
 
   # The installed set: registered only (their files are Debian's, already in the root).
   cp "$old"/*.pkg.tar.zst "$rootfs/tmp/"
-  chroot "$rootfs" pacman -U --dbonly --noconfirm --noscriptlet \
-    /tmp/base-3-1-x86_64.pkg.tar.zst /tmp/openssh-9.7p1-1-x86_64.pkg.tar.zst >/dev/null
-  chroot "$rootfs" pacman -U --dbonly --noconfirm --asdeps --noscriptlet \
-    /tmp/glibc-2.39-1-x86_64.pkg.tar.zst /tmp/pacman-6.1.0-1-x86_64.pkg.tar.zst >/dev/null
+  in_root pacman -U --dbonly --noconfirm --asdeps --noscriptlet \
+    /tmp/glibc-2.39-1-x86_64.pkg.tar.zst /tmp/pacman-6.1.0-1-x86_64.pkg.tar.zst >/dev/null 2>&1
+  in_root pacman -U --dbonly --noconfirm --noscriptlet \
+    /tmp/base-3-1-x86_64.pkg.tar.zst /tmp/openssh-9.7p1-1-x86_64.pkg.tar.zst >/dev/null 2>&1
+  [ "$(in_root pacman -Qq 2>/dev/null | tr '\n' ' ')" = "base glibc openssh pacman " ] || die "the local pacman database is incomplete"
   rm -f "$rootfs"/tmp/*.pkg.tar.zst
   rm -rf "$stage"
 
@@ -322,7 +333,7 @@ EOF
 cmd_image() {
   [ "$(id -u)" -eq 0 ] || unable "not root"
   command -v debootstrap >/dev/null || unable "debootstrap is not installed"
-  command -v bsdtar >/dev/null || unable "bsdtar (libarchive-tools) is not installed"
+  command -v zstd >/dev/null || unable "zstd is not installed"
   if [ -f "$image/.tervane-image" ] && [ "$(cat "$image/.tervane-image")" = "$stamp" ]; then
     echo "$image"; return
   fi
@@ -331,6 +342,7 @@ cmd_image() {
     rm -rf "$build/base.tmp"
     debootstrap --variant=minbase --include="$debian_packages" bookworm "$build/base.tmp" "$(mirror)" \
       >"$build/debootstrap.log" 2>&1 || die "debootstrap failed, see $build/debootstrap.log"
+    rm -rf "$build/base.tmp"/var/cache/apt/archives/*.deb "$build/base.tmp"/var/lib/apt/lists/*
     tar -C "$build/base.tmp" --zstd -cpf "$base_tar.tmp" . && mv "$base_tar.tmp" "$base_tar"
     rm -rf "$build/base.tmp"
   fi
@@ -345,6 +357,12 @@ cmd_image() {
 cmd_start() {
   local run=$1 name=$2 key=$3 dir=$1/$2 nspawn pid i
   nspawn=$(nspawn_binary)
+  [ "$(readlink /proc/self/ns/mnt)" != "$(readlink /proc/1/ns/mnt)" ] ||
+    die "start runs only in a private mount namespace (unshare --mount --propagation private)"
+  # nspawn keeps per-container state under /run/systemd/nspawn and insists on a tmpfs there.
+  if ! mountpoint -q /run/systemd/nspawn; then
+    mkdir -p /run/systemd/nspawn && mount -t tmpfs -o mode=0755 tmpfs /run/systemd/nspawn
+  fi
   mkdir -p "$dir/upper" "$dir/work" "$dir/root"
   mount -t overlay overlay -o "lowerdir=$image,upperdir=$dir/upper,workdir=$dir/work" "$dir/root" ||
     unable "no overlayfs here"
@@ -352,12 +370,17 @@ cmd_start() {
   install -m 600 "$key.pub" "$dir/root/root/.ssh/authorized_keys"
   echo "$name" >"$dir/root/etc/hostname"
   # Detached from the caller's terminal; its console output goes to a log.
-  setsid "$nspawn" --quiet --boot --register=no --private-network --machine="$name" \
+  setsid "$nspawn" --quiet --boot --register=no --keep-unit --private-network --machine="$name" \
     --directory="$dir/root" --console=pipe </dev/null >"$dir/console.log" 2>&1 &
   echo $! >"$dir/nspawn.pid"
-  # The container's init is nspawn's child.
+  # The container's init: the child of nspawn in a PID namespace of its own.
+  local own_ns child
+  own_ns=$(readlink /proc/self/ns/pid)
+  pid=
   for i in $(seq 1 100); do
-    pid=$(pgrep -P "$(cat "$dir/nspawn.pid")" | head -1 || true)
+    for child in $(pgrep -P "$(cat "$dir/nspawn.pid")"); do
+      [ "$(readlink "/proc/$child/ns/pid" 2>/dev/null)" != "$own_ns" ] && pid=$child
+    done
     [ -n "$pid" ] && break
     kill -0 "$(cat "$dir/nspawn.pid")" 2>/dev/null || break
     sleep 0.1
