@@ -13,9 +13,23 @@ def seconds(duration):
     return (parse(duration["end"]) - parse(duration["start"])).total_seconds()
 
 
+# One document per playbook named on the command line.
 text = sys.stdin.read()
-doc = json.loads(text[text.index("{"):])
-for play in doc["plays"]:
+docs = []
+decoder = json.JSONDecoder()
+at = text.find("{")
+while at >= 0:
+    doc, end = decoder.raw_decode(text, at)
+    docs.append(doc)
+    at = text.find("{", end)
+plays = [play for doc in docs for play in doc["plays"]]
+stats = {}
+for doc in docs:
+    for host, s in stats.items():
+        total = stats.setdefault(host, {"ok": 0, "changed": 0, "failures": 0, "unreachable": 0})
+        for k in total:
+            total[k] += s.get(k, 0)
+for play in plays:
     name = play["play"]["name"].split(":")[0]
     counts = {}
     runs = {}
@@ -36,12 +50,12 @@ for play in doc["plays"]:
             else:
                 c["ok"] += 1
             runs[(tname, host)] = runs.get((tname, host), 0) + 1
-        if "duration" in task["task"]:
+        if "end" in task["task"].get("duration", {}):
             print(f"TIME|{name}|{tname}|{seconds(task['task']['duration']):.1f}")
     for host, c in counts.items():
         print(f"PLAY|{name}|{host}|ok={c['ok']} changed={c['changed']} failed={c['failed']} unreachable={c['unreachable']}")
     for (tname, host), n in runs.items():
         if n > 1:
             print(f"HANDLER|{name}|{tname}|{n}")
-for host, s in doc["stats"].items():
+for host, s in stats.items():
     print(f"RECAP|{host}|ok={s['ok']} changed={s['changed']} failed={s['failures']} unreachable={s['unreachable']}")

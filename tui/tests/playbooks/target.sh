@@ -5,6 +5,8 @@
 #   target.sh image                 build (or reuse) the image; prints its directory
 #   target.sh start RUN NAME KEY    boot NAME on a fresh overlay of the image under RUN,
 #                                   root's login key KEY.pub authorized; writes RUN/NAME/env
+#                                   (and RUN/NAME/ssh_config, for ssh -F). With
+#                                   TERVANE_TARGET_OWNER=PID, stopped when PID is gone.
 #   target.sh stop RUN NAME         power the container off, remove its overlay
 #
 # Callers run start and stop in a private mount namespace (unshare -m), so that nothing stays
@@ -77,8 +79,8 @@ pkg() {
     local kv
     for kv in "$@"; do echo "${kv%%=*} = ${kv#*=}"; done
   } >"$tmp/.PKGINFO"
-  # .PKGINFO first, where pacman looks for it.
-  (cd "$tmp" && tar --zstd --owner=0 --group=0 --numeric-owner -cf "$out/$name-$version-x86_64.pkg.tar.zst" .PKGINFO ./*)
+  # .PKGINFO first, where pacman looks for it; no "./" prefixes: pacman skips names that start with a dot.
+  (cd "$tmp" && tar --zstd --owner=0 --group=0 --numeric-owner -cf "$out/$name-$version-x86_64.pkg.tar.zst" .PKGINFO -- *)
   rm -rf "$tmp"
 }
 
@@ -238,7 +240,7 @@ Description=Local AUR for the tests
 
 [Service]
 User=nobody
-ExecStart=/usr/bin/git daemon --reuseaddr --export-all --base-path=/srv/git --listen=127.0.0.1 /srv/git
+ExecStart=/usr/bin/git -c safe.directory=* daemon --reuseaddr --export-all --base-path=/srv/git --listen=127.0.0.1 /srv/git
 
 [Install]
 WantedBy=multi-user.target
@@ -354,6 +356,11 @@ cmd_image() {
   echo "$image"
 }
 
+# The mounted cgroup hierarchies systemd works in: name=systemd (v1) and the unified one.
+cgroup_roots() {
+  awk '$3 == "cgroup2" || ($3 == "cgroup" && $4 ~ /(^|,)name=systemd(,|$)/) {print $2}' /proc/mounts
+}
+
 cmd_start() {
   local run=$1 name=$2 key=$3 dir=$1/$2 nspawn pid i
   nspawn=$(nspawn_binary)
@@ -364,22 +371,35 @@ cmd_start() {
     mkdir -p /run/systemd/nspawn && mount -t tmpfs -o mode=0755 tmpfs /run/systemd/nspawn
   fi
   mkdir -p "$dir/upper" "$dir/work" "$dir/root"
-  mount -t overlay overlay -o "lowerdir=$image,upperdir=$dir/upper,workdir=$dir/work" "$dir/root" ||
+  # A source that looks like a device: Ansible's mount facts skip sources that do not start with /.
+  mount -t overlay "/dev/tervane-$name" -o "lowerdir=$image,upperdir=$dir/upper,workdir=$dir/work" "$dir/root" ||
     unable "no overlayfs here"
   install -d -m 700 "$dir/root/root/.ssh"
   install -m 600 "$key.pub" "$dir/root/root/.ssh/authorized_keys"
   echo "$name" >"$dir/root/etc/hostname"
-  # Detached from the caller's terminal; its console output goes to a log.
-  setsid "$nspawn" --quiet --boot --register=no --keep-unit --private-network --machine="$name" \
-    --directory="$dir/root" --console=pipe </dev/null >"$dir/console.log" 2>&1 &
+  # Detached from the caller's terminal; its console output goes to a log. Under systemd,
+  # nspawn gets a scope of its own; elsewhere each container gets cgroups made here, in the
+  # hierarchies systemd uses, so that several can run at once and stop leaves nothing.
+  local -a flags=(--quiet --boot --register=no --private-network --machine="$name" --directory="$dir/root" --console=pipe)
+  local groups=() h
+  if [ ! -d /run/systemd/system ]; then
+    flags+=(--keep-unit)
+    for h in $(cgroup_roots); do
+      mkdir -p "$h/tervane-$name" && groups+=("$h/tervane-$name")
+    done
+  fi
+  printf '%s\n' "${groups[@]}" >"$dir/cgroups"
+  (
+    for h in "${groups[@]}"; do echo "$BASHPID" >"$h/cgroup.procs"; done
+    exec setsid "$nspawn" "${flags[@]}" </dev/null >"$dir/console.log" 2>&1
+  ) &
   echo $! >"$dir/nspawn.pid"
-  # The container's init: the child of nspawn in a PID namespace of its own.
-  local own_ns child
-  own_ns=$(readlink /proc/self/ns/pid)
+  # The container's init: the process that is PID 1 in its own namespace under nspawn.
+  local child
   pid=
   for i in $(seq 1 100); do
     for child in $(pgrep -P "$(cat "$dir/nspawn.pid")"); do
-      [ "$(readlink "/proc/$child/ns/pid" 2>/dev/null)" != "$own_ns" ] && pid=$child
+      grep -qE '^NSpid:.*[[:space:]]1$' "/proc/$child/status" 2>/dev/null && pid=$child
     done
     [ -n "$pid" ] && break
     kill -0 "$(cat "$dir/nspawn.pid")" 2>/dev/null || break
@@ -387,6 +407,13 @@ cmd_start() {
   done
   [ -n "${pid:-}" ] || { cat "$dir/console.log" >&2; unable "systemd-nspawn cannot start a container"; }
   echo "$pid" >"$dir/leader.pid"
+  # With TERVANE_TARGET_OWNER=PID the container is stopped once that process is gone, even
+  # if it was killed without a chance to clean up.
+  if [ -n "${TERVANE_TARGET_OWNER:-}" ]; then
+    setsid bash -c 'while kill -0 "$1" 2>/dev/null && [ -d "$2/$3" ]; do sleep 1; done
+      [ -d "$2/$3" ] && exec "$4" stop "$2" "$3"' watch "$TERVANE_TARGET_OWNER" "$run" "$name" "$here/target.sh" \
+      </dev/null >/dev/null 2>&1 &
+  fi
   cat >"$dir/ssh_config" <<EOF
 Host $name
   HostName $name
@@ -407,19 +434,33 @@ EOF
     sleep 0.5
   done
   cat "$dir/console.log" >&2
+  nsenter --target "$pid" --mount --pid -- journalctl -b --no-pager 2>&1 | tail -40 >&2
   unable "the container $name did not boot to sshd"
 }
 
 cmd_stop() {
-  local dir=$1/$2 pid i
+  local dir=$1/$2 pid i g
   if [ -f "$dir/nspawn.pid" ]; then
     pid=$(cat "$dir/nspawn.pid")
     # SIGTERM asks nspawn for an orderly shutdown of the container; SIGKILL after 20 s.
     kill -TERM "$pid" 2>/dev/null || true
     for i in $(seq 1 200); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
     kill -KILL "$pid" 2>/dev/null || true
+    # The container's init takes everything in its PID namespace with it.
     if [ -f "$dir/leader.pid" ]; then kill -KILL "$(cat "$dir/leader.pid")" 2>/dev/null || true; fi
     rm -f "$dir/nspawn.pid"
+  fi
+  # Whatever is left in the container's cgroups, then the cgroups themselves.
+  if [ -f "$dir/cgroups" ]; then
+    while read -r g; do
+      [ -d "$g" ] || continue
+      for i in $(seq 1 50); do
+        [ -z "$(find "$g" -name cgroup.procs -exec cat {} +)" ] && break
+        find "$g" -name cgroup.procs -exec cat {} + | xargs -r kill -KILL 2>/dev/null
+        sleep 0.1
+      done
+      find "$g" -depth -type d -exec rmdir {} \; 2>/dev/null
+    done <"$dir/cgroups"
   fi
   if mountpoint -q "$dir/root" 2>/dev/null; then
     umount "$dir/root" 2>/dev/null || umount -l "$dir/root"
