@@ -183,7 +183,7 @@ for d in "$big-configs" "$big-wallpapers"; do
 done
 sed -e "s|$configs|$big-configs|; s|$wallpapers|$big-wallpapers|" "$work/t1.json" >"$work/big.json"
 transfer_times() { # LABEL: the two transfer tasks' seconds
-  awk -F'|' '$1 == "TIME" && $3 ~ /^common : (Make a temporary archive|Archive |Transfer .+ to |Remove the temporary archive)/ {t[$2] += $4}
+  awk -F'|' '$1 == "TIME" && $3 ~ /^common : (Make a temporary archive|Archive without|Unpack the archive into|Remove the temporary archive)/ {t[$2] += $4}
     END {for (p in t) printf "%s %.1f s; ", p, t[p]}' "$work/$1.summary"
 }
 playbook big-1 "$work/t1.ini" "$work/big.json" playbooks/60-tervane.yml playbooks/70-desktop-apps.yml
@@ -205,7 +205,7 @@ runs=$(on t1 'grep -c "" /home/maria/.tervane-installer-runs')
 on t1 'cat /home/maria/Pictures/Wallpapers/many4/f4.txt' | grep -q 'one more' || add "the changed wallpaper did not arrive"
 echo "1,000-file trees: unchanged $(transfer_times big-2)(whole run ${unchanged_seconds%.*} s); changed $(transfer_times big-4)"
 for label in big-2 big-3; do
-  awk -F'|' -v l=$label '$1 == "TIME" && $3 ~ /^common : (Make a temporary archive|Archive |Transfer .+ to |Remove the temporary archive)/ {t[$2] += $4}
+  awk -F'|' -v l=$label '$1 == "TIME" && $3 ~ /^common : (Make a temporary archive|Archive without|Unpack the archive into|Remove the temporary archive)/ {t[$2] += $4}
     END {for (p in t) if (t[p] >= 5) print l ": the transfer in " p " took " t[p] " s"}' "$work/$label.summary"
 done >"$work/slow"
 add "$(cat "$work/slow")"
