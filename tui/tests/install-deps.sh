@@ -23,6 +23,9 @@ need unicode-data test -f /usr/share/unicode/UnicodeData.txt
 need python3 command -v python3
 need sudo command -v sudo
 need libbenchmark-dev test -f /usr/include/benchmark/benchmark.h
+# The booted Arch stand-in of the playbook tests (systemd-nspawn is unpacked by target.sh).
+need debootstrap test -x /usr/sbin/debootstrap
+need zstd command -v zstd
 
 if [ ${#packages[@]} -eq 0 ]; then exit 0; fi
 if [ "$(id -u)" -ne 0 ]; then

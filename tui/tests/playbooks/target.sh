@@ -21,13 +21,13 @@
 # /etc/gitconfig rewrites https://aur.archlinux.org/ to it.
 set -euo pipefail
 
+# Callers may run with a PATH made for ordinary users.
+export PATH=$PATH:/usr/local/sbin:/usr/sbin:/sbin
 here=$(cd "$(dirname "$0")" && pwd -P)
 root=$(cd "$here/../../.." && pwd -P)
 build=${TERVANE_TARGET_BUILD:-$root/tui/build/target}
 base_tar=$build/debian-base.tar.zst
 image=$build/image
-# Rebuild the image whenever this script changes.
-stamp=$(sha256sum "$0" | cut -c1-16)
 
 die() { echo "target.sh: $*" >&2; exit 1; }
 unable() { echo "target.sh: $*" >&2; exit 77; }
@@ -329,18 +329,29 @@ EOF
   ln -sf /dev/null "$rootfs/etc/systemd/system/apt-daily.timer"
   ln -sf /dev/null "$rootfs/etc/systemd/system/apt-daily-upgrade.timer"
   ln -sf /dev/null "$rootfs/etc/systemd/system/e2scrub_all.timer"
-  echo "$stamp" >"$rootfs/.tervane-image"
+  image_stamp >"$rootfs/.tervane-image"
+}
+
+# The image is rebuilt whenever the code that makes it changes.
+image_stamp() {
+  { echo "$debian_packages"; declare -f arch_ify pkg carry unit in_root; } | sha256sum | cut -c1-16
 }
 
 cmd_image() {
+  local stamp
+  stamp=$(image_stamp)
   [ "$(id -u)" -eq 0 ] || unable "not root"
-  command -v debootstrap >/dev/null || unable "debootstrap is not installed"
   command -v zstd >/dev/null || unable "zstd is not installed"
+  mkdir -p "$build"
+  # One builder at a time; the others wait and reuse its image.
+  exec 9>"$build/lock"
+  flock 9
   if [ -f "$image/.tervane-image" ] && [ "$(cat "$image/.tervane-image")" = "$stamp" ]; then
     echo "$image"; return
   fi
   mkdir -p "$build"
   if [ ! -f "$base_tar" ]; then
+    command -v debootstrap >/dev/null || unable "debootstrap is not installed"
     rm -rf "$build/base.tmp"
     debootstrap --variant=minbase --include="$debian_packages" bookworm "$build/base.tmp" "$(mirror)" \
       >"$build/debootstrap.log" 2>&1 || die "debootstrap failed, see $build/debootstrap.log"
