@@ -22,13 +22,10 @@ while at >= 0:
     doc, end = decoder.raw_decode(text, at)
     docs.append(doc)
     at = text.find("{", end)
-plays = [play for doc in docs for play in doc["plays"]]
-stats = {}
-for doc in docs:
-    for host, s in stats.items():
-        total = stats.setdefault(host, {"ok": 0, "changed": 0, "failures": 0, "unreachable": 0})
-        for k in total:
-            total[k] += s.get(k, 0)
+# With several playbooks, every document repeats the plays and totals before it: keep the
+# last copy of each play and the last totals.
+plays = list({play["play"]["id"]: play for doc in docs for play in doc["plays"]}.values())
+stats = docs[-1]["stats"] if docs else {}
 for play in plays:
     name = play["play"]["name"].split(":")[0]
     counts = {}

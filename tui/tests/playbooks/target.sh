@@ -388,12 +388,12 @@ cmd_start() {
   install -d -m 700 "$dir/root/root/.ssh"
   install -m 600 "$key.pub" "$dir/root/root/.ssh/authorized_keys"
   echo "$name" >"$dir/root/etc/hostname"
-  # Detached from the caller's terminal; its console output goes to a log. Under systemd,
-  # nspawn gets a scope of its own; elsewhere each container gets cgroups made here, in the
+  # Detached from the caller's terminal; its console output goes to a log. Under systemd
+  # (with its bus), nspawn gets a scope of its own; elsewhere each container gets cgroups made here, in the
   # hierarchies systemd uses, so that several can run at once and stop leaves nothing.
   local -a flags=(--quiet --boot --register=no --private-network --machine="$name" --directory="$dir/root" --console=pipe)
   local groups=() h
-  if [ ! -d /run/systemd/system ]; then
+  if [ ! -d /run/systemd/system ] || [ ! -S /run/dbus/system_bus_socket ]; then
     flags+=(--keep-unit)
     for h in $(cgroup_roots); do
       mkdir -p "$h/tervane-$name" && groups+=("$h/tervane-$name")

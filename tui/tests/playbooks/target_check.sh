@@ -49,7 +49,7 @@ cleanup() {
   local n
   for n in "${running[@]}"; do "$here/target.sh" stop "$work/run" "$n" 2>/dev/null; done
   # The runs' output stays for a look after a failure.
-  rm -rf "$logs" && mkdir -p "$logs" && cp "$work"/*.json "$work"/*.err "$work"/*.summary "$logs/" 2>/dev/null
+  rm -rf "$logs" && mkdir -p "$logs" && cp "$work"/*.out "$work"/*.err "$work"/*.summary "$logs/" 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -121,10 +121,10 @@ playbook() {
   # ssh reads the containers' ProxyCommand from this file.
   (cd "$root" && ANSIBLE_SSH_EXTRA_ARGS="-F $work/ssh_config" ANSIBLE_SFTP_EXTRA_ARGS="-F $work/ssh_config" \
     ANSIBLE_SCP_EXTRA_ARGS="-F $work/ssh_config" PYTHONUNBUFFERED=1 timeout 1200 \
-    ansible-playbook -i "$inv" --extra-vars "@$vars" "$@" </dev/null >"$work/$label.json" 2>"$work/$label.err")
+    ansible-playbook -i "$inv" --extra-vars "@$vars" "$@" </dev/null >"$work/$label.out" 2>"$work/$label.err")
   last_status=$?
   last_seconds=$(echo "$(date +%s.%N) - $started" | bc 2>/dev/null || python3 -c "print($(date +%s.%N) - $started)")
-  python3 "$here/summary.py" <"$work/$label.json" >"$work/$label.summary" 2>>"$work/$label.err" ||
+  python3 "$here/summary.py" <"$work/$label.out" >"$work/$label.summary" 2>>"$work/$label.err" ||
     echo "RECAP|?|unreadable output" >>"$work/$label.summary"
 }
 show() { # show LABEL: the per-phase table
