@@ -421,7 +421,10 @@ cmd_start() {
   # With TERVANE_TARGET_OWNER=PID the container is stopped once that process is gone, even
   # if it was killed without a chance to clean up.
   if [ -n "${TERVANE_TARGET_OWNER:-}" ]; then
-    setsid bash -c 'while kill -0 "$1" 2>/dev/null && [ -d "$2/$3" ]; do sleep 1; done
+    # It keeps none of the caller's descriptors: a caller reading our output until its end
+    # must not wait for the watchdog.
+    setsid bash -c 'for fd in /proc/$$/fd/*; do fd=${fd##*/}; [ "$fd" -gt 2 ] && eval "exec $fd>&-"; done
+      while kill -0 "$1" 2>/dev/null && [ -d "$2/$3" ]; do sleep 1; done
       [ -d "$2/$3" ] && exec "$4" stop "$2" "$3"' watch "$TERVANE_TARGET_OWNER" "$run" "$name" "$here/target.sh" \
       </dev/null >/dev/null 2>&1 &
   fi
