@@ -367,6 +367,17 @@ cmd_image() {
   echo "$image"
 }
 
+# Closes every descriptor above 2: what runs on after this script (the container, the
+# watchdog) must not hold a pipe of the caller, who may read our output until its end.
+close_inherited() {
+  local fd
+  for fd in /proc/$BASHPID/fd/*; do
+    fd=${fd##*/}
+    [ "$fd" -gt 2 ] && eval "exec $fd>&-" 2>/dev/null
+  done
+  return 0
+}
+
 # The mounted cgroup hierarchies systemd works in: name=systemd (v1) and the unified one.
 cgroup_roots() {
   awk '$3 == "cgroup2" || ($3 == "cgroup" && $4 ~ /(^|,)name=systemd(,|$)/) {print $2}' /proc/mounts
@@ -402,6 +413,7 @@ cmd_start() {
   printf '%s\n' "${groups[@]}" >"$dir/cgroups"
   (
     for h in "${groups[@]}"; do echo "$BASHPID" >"$h/cgroup.procs"; done
+    close_inherited
     exec setsid "$nspawn" "${flags[@]}" </dev/null >"$dir/console.log" 2>&1
   ) &
   echo $! >"$dir/nspawn.pid"
@@ -421,12 +433,12 @@ cmd_start() {
   # With TERVANE_TARGET_OWNER=PID the container is stopped once that process is gone, even
   # if it was killed without a chance to clean up.
   if [ -n "${TERVANE_TARGET_OWNER:-}" ]; then
-    # It keeps none of the caller's descriptors: a caller reading our output until its end
-    # must not wait for the watchdog.
-    setsid bash -c 'for fd in /proc/$$/fd/*; do fd=${fd##*/}; [ "$fd" -gt 2 ] && eval "exec $fd>&-"; done
-      while kill -0 "$1" 2>/dev/null && [ -d "$2/$3" ]; do sleep 1; done
-      [ -d "$2/$3" ] && exec "$4" stop "$2" "$3"' watch "$TERVANE_TARGET_OWNER" "$run" "$name" "$here/target.sh" \
-      </dev/null >/dev/null 2>&1 &
+    (
+      close_inherited
+      exec setsid bash -c 'while kill -0 "$1" 2>/dev/null && [ -d "$2/$3" ]; do sleep 1; done
+        [ -d "$2/$3" ] && exec "$4" stop "$2" "$3"' watch "$TERVANE_TARGET_OWNER" "$run" "$name" "$here/target.sh" \
+        </dev/null >/dev/null 2>&1
+    ) &
   fi
   cat >"$dir/ssh_config" <<EOF
 Host $name
