@@ -43,7 +43,9 @@ export ANSIBLE_CONFIG=$root/ansible.cfg
 export ANSIBLE_NOCOLOR=1 ANSIBLE_STDOUT_CALLBACK=json ANSIBLE_LOG_PATH=/dev/null
 work=$(mktemp -d "${TMPDIR:-/tmp}/tervane-target.XXXXXX")
 logs=$here/../../build/target/logs
-export ANSIBLE_LOCAL_TEMP=$work/ansible-tmp TERVANE_TARGET_OWNER=$$
+# Its own SSH control sockets: another run against a container of the same name must not
+# share a master connection with this one.
+export ANSIBLE_LOCAL_TEMP=$work/ansible-tmp ANSIBLE_SSH_CONTROL_PATH_DIR=$work/cp TERVANE_TARGET_OWNER=$$
 running=()
 cleanup() {
   local n
