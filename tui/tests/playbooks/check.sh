@@ -4,7 +4,9 @@
 #   2. ansible-lint (offline, system collections only, the profile of .ansible-lint);
 #   3. real runs over SSH against this machine through a throw-away sshd on 127.0.0.1:
 #      every phase, and bootstrap.yml, must stop with the "not Arch Linux" message
-#      before changing anything (changed=0).
+#      before changing anything (changed=0);
+#   4. target_check.sh: the whole bootstrap, for real, against booted stand-ins of a fresh
+#      Arch install (as root; SKIPPED otherwise).
 # Exits non-zero when any check fails.
 set -uo pipefail
 
@@ -117,4 +119,7 @@ EOF
 fi
 
 echo "playbooks: $passed passed, $failed failed, $skipped skipped"
+
+# --- 4. the whole bootstrap against booted targets --------------------------------------
+"$root/tui/tests/playbooks/target_check.sh" || failed=$((failed + 1))
 [ $failed -eq 0 ]
