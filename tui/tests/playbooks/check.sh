@@ -17,6 +17,10 @@ export ANSIBLE_CONFIG=$root/ansible.cfg
 export ANSIBLE_NOCOLOR=1
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tervane-playbooks.XXXXXX")
+# The runs log into the work folder, not the user's own run log, and their SSH master
+# connections end a second after the last task instead of outliving the checks.
+export ANSIBLE_LOG_PATH=$work/ansible.log
+export ANSIBLE_SSH_ARGS="-o ControlMaster=auto -o ControlPersist=1s"
 sshd_started=0
 cleanup() {
   if [ $sshd_started -eq 1 ]; then "$fixture" stop "$work/sshd"; fi
