@@ -58,8 +58,7 @@ int connect(Actions& actions, int target, Stdio mode, sys::Fd& parent_end) {
       int fds[2];
       if (pipe2(fds, O_CLOEXEC) != 0) return errno;
       sys::Fd read_end(fds[0]), write_end(fds[1]);
-      sys::Fd& child_end = actions.child_ends.emplace_back(
-          std::move(target == STDIN_FILENO ? read_end : write_end));
+      sys::Fd& child_end = actions.child_ends.emplace_back(std::move(target == STDIN_FILENO ? read_end : write_end));
       parent_end = std::move(target == STDIN_FILENO ? write_end : read_end);
       // dup2 clears close-on-exec on the copy, so the child keeps it.
       return posix_spawn_file_actions_adddup2(&actions.fa, child_end.get(), target);

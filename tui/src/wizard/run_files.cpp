@@ -140,9 +140,7 @@ Result<TempFile> TempFile::create(std::string_view prefix, std::string_view suff
 }
 
 TempFile::TempFile(TempFile&& other) noexcept
-    : path_(std::move(other.path_)),
-      fd_(std::move(other.fd_)),
-      slot_(std::exchange(other.slot_, -1)) {
+    : path_(std::move(other.path_)), fd_(std::move(other.fd_)), slot_(std::exchange(other.slot_, -1)) {
   other.path_.clear();
 }
 
@@ -226,8 +224,7 @@ Result<RunFiles> prepare_run_files(const SetupAnswers& answers) {
 
   auto inventory = TempFile::create("tervane-hosts-", ".ini");
   if (!inventory) return fail(std::move(inventory).error());
-  if (auto r = inventory->write_all(inventory_text(answers.host, key_path)); !r)
-    return fail(std::move(r).error());
+  if (auto r = inventory->write_all(inventory_text(answers.host, key_path)); !r) return fail(std::move(r).error());
 
   auto root = project_root_from_binary();
   if (!root) return fail(std::move(root).error());
