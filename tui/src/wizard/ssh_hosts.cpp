@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "prompt/sys.hpp"
 #include "prompt/unicode.hpp"
 #include "wizard/environment.hpp"
 
@@ -134,8 +135,7 @@ std::optional<std::string> read_config(const fs::path& path) {
     std::string buf(static_cast<std::size_t>(kMaxConfigBytes) + 1, '\0');
     std::size_t got = 0;
     for (;;) {
-      const ssize_t n = ::read(fd, buf.data() + got, buf.size() - got);
-      if (n < 0 && errno == EINTR) continue;
+      const ssize_t n = sys::retry_eintr([&] { return ::read(fd, buf.data() + got, buf.size() - got); });
       if (n < 0) break;
       got += static_cast<std::size_t>(n);
       if (n == 0 || got == buf.size()) {
