@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "prompt/style.hpp"
 #include "prompt/sys.hpp"
 #include "prompt/unicode.hpp"
 #include "wizard/environment.hpp"
@@ -29,14 +30,8 @@ std::optional<unsigned> parse_port(std::string_view text) {
 
 }  // namespace
 
-std::optional<SshHost> into_ssh_host(const PartialHost& partial) {
-  if (partial.hostname.empty()) return std::nullopt;
-  SshHost host{partial.name, partial.hostname, partial.user, partial.identity_file};
-  if (!partial.port.empty()) {
-    auto port = parse_port(partial.port);
-    if (!port) return std::nullopt;
-    host.port = *port;
-  }
+std::optional<SshHost> into_ssh_host(SshHost host) {
+  if (host.hostname.empty()) return std::nullopt;
   if (host.user.empty()) {
     if (auto user = env_text("USER"))
       host.user = *user;
@@ -72,13 +67,14 @@ std::optional<std::pair<std::string_view, std::string_view>> split_keyword(std::
 
 std::vector<SshHost> parse_ssh_config(std::string_view text) {
   std::vector<SshHost> hosts;
-  PartialHost current;
+  SshHost current;
   bool in_block = false;  // a Host line naming one machine opened `current`
+  bool bad_port = false;  // its last Port line is no number from 1 to 65535
   auto finish = [&] {
-    if (in_block) {
-      if (auto host = into_ssh_host(current)) hosts.push_back(std::move(*host));
-      in_block = false;
+    if (in_block && !bad_port) {
+      if (auto host = into_ssh_host(std::move(current))) hosts.push_back(std::move(*host));
     }
+    in_block = false;
   };
 
   while (!text.empty()) {
@@ -99,8 +95,9 @@ std::vector<SshHost> parse_ssh_config(std::string_view text) {
       // Patterns and lists of several hosts name no single machine; their
       // whole block is skipped (a tab does not separate names here).
       if (value.find_first_of("*? ") == std::string::npos) {
-        current = PartialHost{value, "", "", ""};
+        current = SshHost{value, "", "", ""};
         in_block = true;
+        bad_port = false;
       }
     } else if (in_block) {
       if (keyword == "hostname")
@@ -109,8 +106,11 @@ std::vector<SshHost> parse_ssh_config(std::string_view text) {
         current.user = std::move(value);
       else if (keyword == "identityfile")
         current.identity_file = std::move(value);
-      else if (keyword == "port")
-        current.port = std::move(value);
+      else if (keyword == "port") {
+        const auto port = parse_port(value);
+        bad_port = !port;
+        current.port = port.value_or(0);
+      }
     }
   }
   finish();

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "support/readable.hpp"
+
 namespace {
 
 class ScriptedSource : public ByteSource {

@@ -14,6 +14,7 @@
 #include "prompt/select.hpp"
 #include "prompt/unicode.hpp"
 #include "support/pty_pair.hpp"
+#include "support/readable.hpp"
 
 namespace {
 
