@@ -66,12 +66,16 @@ const char* const kSteps[] = {"open stdout_path", "open stderr_path", "chdir", "
 /// the slave (so Ctrl-C raises SIGINT): echo and canonical mode off, so keys
 /// sent between two reads are neither echoed nor held back (ISIG stays on),
 /// then `options`. Async-signal-safe calls only.
-void setup_child(int report, const PtyOptions& options) {
-  termios t{};
-  tcgetattr(0, &t);
+void echo_and_canonical_off(termios& t) {
   t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON);
   t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
+}
+
+void setup_child(int report, const PtyOptions& options) {
+  termios t{};
+  tcgetattr(0, &t);
+  echo_and_canonical_off(t);
   tcsetattr(0, TCSANOW, &t);
   const struct {
     const std::string& path;
@@ -216,6 +220,18 @@ void PtyDriver::start(const std::function<void()>& run_child, const std::string&
   fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
   fcntl(master_, F_SETFD, FD_CLOEXEC);
   if (const char* name = ptsname(master_)) slave_path_ = name;
+}
+
+termios PtyDriver::initial_attributes() {
+  termios t{};
+  int master = -1, slave = -1;
+  if (openpty(&master, &slave, nullptr, nullptr, nullptr) == 0) {
+    tcgetattr(slave, &t);
+    close(slave);
+    close(master);
+  }
+  echo_and_canonical_off(t);
+  return t;
 }
 
 PtyDriver::~PtyDriver() {

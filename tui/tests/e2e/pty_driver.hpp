@@ -3,6 +3,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <termios.h>
 
 #include <chrono>
 #include <functional>
@@ -72,6 +73,9 @@ class PtyDriver {
   pid_t pid() const { return pid_; }
   /// The terminal's master side (its attributes and window size).
   int master() const { return master_; }
+  /// The attributes the program's terminal starts with. Read them here, not
+  /// from the terminal: a fast program may already be in raw mode.
+  static termios initial_attributes();
 
   static constexpr const char* kEnter = "\r";
   static constexpr const char* kEsc = "\x1b";
