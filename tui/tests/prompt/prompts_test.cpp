@@ -31,9 +31,10 @@ TEST(InputPrompt, DefaultShownAsPlaceholderAndSubmittedOnEnter) {
   Input input("P");
   input.default_input("D");
   auto result = input.interact(term);
+  const std::string& out = term.output();
   ASSERT_TRUE(result) << result.error().message();
   EXPECT_EQ(*result, "D");
-  EXPECT_EQ(readable(term.output()), readable(HIDE "*  P\n|  D (default)\n—  \n" ERASE3 "o  P\n|  D\n|\n" SHOW));
+  EXPECT_EQ(readable(out), readable(HIDE "*  P\n|  D (default)\n—  \n" ERASE3 "o  P\n|  D\n|\n" SHOW));
 }
 
 TEST(InputPrompt, APasteIsDrawnOnceWhenItsLastKeyIsApplied) {
@@ -42,8 +43,8 @@ TEST(InputPrompt, APasteIsDrawnOnceWhenItsLastKeyIsApplied) {
   Input input("P");
   auto result = input.interact(term);
   ASSERT_TRUE(result) << result.error().message();
-  EXPECT_EQ(readable(term.output()), readable(HIDE "*  P\n|   \n—  \n" ERASE3 "*  P\n|  git pull \n—  \n"
-                                              ERASE3 "o  P\n|  git pull\n|\n" SHOW));
+  EXPECT_EQ(readable(term.output()),
+            readable(HIDE "*  P\n|   \n—  \n" ERASE3 "*  P\n|  git pull \n—  \n" ERASE3 "o  P\n|  git pull\n|\n" SHOW));
 }
 
 TEST(InputPrompt, EditingKeys) {
@@ -80,12 +81,13 @@ TEST(InputPrompt, EscapeCancels) {
     ScriptedTerm term(typed ? std::vector<std::string>{"b", "\x1b"} : std::vector<std::string>{"\x1b"});
     Input input("P");
     auto result = input.interact(term);
+    const std::string& out = term.output();
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error().kind(), ErrorKind::Interrupted);
     EXPECT_EQ(result.error().message(), "operation interrupted");
     // The typed text stays in the cancelled frame (dim and struck through in
     // colour); as the first key, the cancelled frame of an empty input has no body line.
-    EXPECT_EQ(readable(term.output()), readable(typed ? HIDE "*  P\n|   \n—  \n" ERASE3 "*  P\n|  b \n—  \n" ERASE3
+    EXPECT_EQ(readable(out), readable(typed ? HIDE "*  P\n|   \n—  \n" ERASE3 "*  P\n|  b \n—  \n" ERASE3
                                                    "x  P\n|  b\n—  Operation cancelled.\n" SHOW
                                             : HIDE "*  P\n|   \n—  \n" ERASE3 "x  P\n—  Operation cancelled.\n" SHOW));
   }
@@ -103,10 +105,11 @@ TEST(InputPrompt, ErrorFrameLastsUntilTheNextKey) {
   // One key at a time: keys that are already waiting are drawn as one frame.
   ScriptedTerm term({"\r", " ", "\r", "x", "\r"});
   auto result = input.interact(term);
+  const std::string& out = term.output();
   ASSERT_TRUE(result);
   EXPECT_EQ(*result, " x");  // answers are kept as typed
   EXPECT_EQ(seen, (std::vector<std::string>{" ", " x"}));  // the empty Enter never reached it
-  EXPECT_EQ(readable(term.output()), readable(HIDE "*  P\n|   \n—  \n"
+  EXPECT_EQ(readable(out), readable(HIDE "*  P\n|   \n—  \n"
                                     ERASE3 "x  P\n|   \n—  Input required\n"
                                     ERASE3 "*  P\n|    \n—  \n"
                                     ERASE3 "x  P\n|    \n—  Hostname is required\n"
@@ -157,10 +160,11 @@ TEST(ConfirmPrompt, LettersArrowsAndEnter) {
     Confirm confirm("Keep standalone menu open anyway?");
     confirm.initial_value(c.initial);
     auto r = confirm.interact(term);
+    const std::string& out = term.output();
     ASSERT_TRUE(r) << readable(c.keys);
     EXPECT_EQ(*r, c.want) << readable(c.keys) << " from " << c.initial;
     if (framed) {
-      EXPECT_EQ(readable(term.output()), readable(HIDE "*  Keep standalone menu open anyway?\n|  > Yes  /   No \n—  \n"
+      EXPECT_EQ(readable(out), readable(HIDE "*  Keep standalone menu open anyway?\n|  > Yes  /   No \n—  \n"
                                         ERASE3 "*  Keep standalone menu open anyway?\n|    Yes  / > No \n—  \n"
                                         ERASE3 "o  Keep standalone menu open anyway?\n|  Yes \n|\n" SHOW));
     }
@@ -202,9 +206,10 @@ TEST(SelectPrompt, FramesShowHintsOnlyUnderTheCursor) {
   // x draws nothing: the frame is unchanged.
   ScriptedTerm term({"x", "j", "\r"});
   auto result = select.interact(term);
+  const std::string& out = term.output();
   ASSERT_TRUE(result);
   EXPECT_EQ(*result, "clean");
-  EXPECT_EQ(readable(term.output()),
+  EXPECT_EQ(readable(out),
             readable(HIDE "*  Select a global command to continue:\n|  > setup (Configure)\n|    clean \n—  \n"
                      ERASE4 "*  Select a global command to continue:\n|    setup \n|  > clean \n—  \n"
                      ERASE4 "o  Select a global command to continue:\n|  clean \n|\n" SHOW));
@@ -261,11 +266,12 @@ TEST(InteractLoop, EraseCountFollowsTheTerminalWidth) {
     Scripted prompt;
     prompt.frame = c.frame;
     auto result = interact(prompt, term);
+    const std::string& out = term.output();
     ASSERT_TRUE(result);
     const std::string up = "\x1b[" + std::to_string(c.rows) + "A";
     std::string erase = up;
     for (int i = 0; i < c.rows; ++i) erase += "\r\x1b[2K\x1b[1B";
-    EXPECT_EQ(readable(term.output()), readable(HIDE + c.frame + erase + up + "done\n" SHOW)) << c.cols;
+    EXPECT_EQ(readable(out), readable(HIDE + c.frame + erase + up + "done\n" SHOW)) << c.cols;
   }
 }
 
