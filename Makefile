@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # CMake finds its presets in tui/.
 CMAKE_IN_TUI := cd tui &&
 
-.PHONY: build run test test-deps bench clean
+.PHONY: build run test test-deps bench clean fuzz
 
 # The preset that `make build` and `make run` use (tests run it with PRESET=debug).
 PRESET ?= release
@@ -42,7 +42,14 @@ test: test-deps
 	$(CMAKE_IN_TUI) cmake --build --preset tsan -j $(JOBS)
 	$(CMAKE_IN_TUI) ctest --preset tsan
 	bash tui/tests/unicode_tables_check.sh
-	bash tui/tests/playbooks/check.sh
+	bash tui/fuzz/run.sh --once
+	set -o pipefail; bash tui/tests/playbooks/check.sh | tee tui/build/playbooks.log
+	bash tui/tests/skipped.sh
+
+# Each fuzz target for FUZZ_SECONDS from its corpus in tui/fuzz/corpus/.
+FUZZ_SECONDS ?= 60
+fuzz: test-deps
+	bash tui/fuzz/run.sh $(FUZZ_SECONDS)
 
 bench: test-deps
 	bash tui/bench/run.sh

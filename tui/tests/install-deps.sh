@@ -24,6 +24,8 @@ need python3 command -v python3
 need sudo command -v sudo
 need libbenchmark-dev test -f /usr/include/benchmark/benchmark.h
 need libvterm-dev test -f /usr/include/vterm.h
+need clang-19 command -v clang++-19
+need libclang-rt-19-dev compgen -G '/usr/lib/llvm-19/lib/clang/19/lib/linux/libclang_rt.fuzzer-*.a'
 
 if [ ${#packages[@]} -eq 0 ]; then exit 0; fi
 if [ "$(id -u)" -ne 0 ]; then

@@ -1,5 +1,7 @@
 #include "prompt/wrap.hpp"
 
+#include <algorithm>
+
 #include "prompt/unicode.hpp"
 
 namespace {
@@ -8,6 +10,8 @@ namespace {
 // places it, calling `new_row(offset)` at each byte offset where a character
 // starts a further row. A character that would pass the right edge goes to
 // the next row whole; escape sequences take no column and stay where they are.
+// A tab moves to the next multiple of 8 columns, never past the last column,
+// and never starts a row by itself.
 template <class OnNewRow>
 std::size_t fold_line(std::string_view line, std::size_t width, OnNewRow&& new_row) {
   std::size_t rows = 1;
@@ -17,6 +21,11 @@ std::size_t fold_line(std::string_view line, std::size_t width, OnNewRow&& new_r
     std::size_t w, length = 1;
     if (byte == 0x1b) {
       i += unicode::escape_length(line.substr(i));
+      continue;
+    }
+    if (byte == '\t') {
+      column = std::min(width - 1, (column / 8 + 1) * 8);
+      ++i;
       continue;
     }
     if (byte < 0x80) {  // ASCII, most of every frame: no table lookup
@@ -37,10 +46,14 @@ std::size_t fold_line(std::string_view line, std::size_t width, OnNewRow&& new_r
   return rows;
 }
 
+// No character but the tab is wider on screen than it is long in bytes, so a
+// line of at most `width` bytes without a tab fits in one row as it is.
+bool fits_as_is(std::string_view line, std::size_t width) {
+  return line.size() <= width && line.find('\t') == std::string_view::npos;
+}
+
 std::size_t line_rows(std::string_view line, std::size_t width) {
-  // No character is wider on screen than it is long in bytes, so a line of at
-  // most `width` bytes fits in one row without looking at it.
-  if (line.size() <= width) return 1;
+  if (fits_as_is(line, width)) return 1;
   return fold_line(line, width, [](std::size_t) {});
 }
 
@@ -55,7 +68,7 @@ std::string wrap(std::string_view frame, std::size_t width) {
     std::size_t end = frame.find('\n', pos);
     std::string_view line = frame.substr(pos, end == std::string_view::npos ? end : end - pos);
     std::size_t copied = 0;
-    if (line.size() > width) {
+    if (!fits_as_is(line, width)) {
       fold_line(line, width, [&](std::size_t at) {
         out.append(line.substr(copied, at - copied));
         out += '\n';

@@ -69,6 +69,9 @@ class PtyDriver {
   /// Waits for the program to end (fails the test after `timeout`).
   PtyExit wait(std::chrono::milliseconds timeout = std::chrono::seconds(20));
   void kill_with(int signal);
+  pid_t pid() const { return pid_; }
+  /// The terminal's master side (its attributes and window size).
+  int master() const { return master_; }
 
   static constexpr const char* kEnter = "\r";
   static constexpr const char* kEsc = "\x1b";

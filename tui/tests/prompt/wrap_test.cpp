@@ -32,6 +32,13 @@ TEST(Wrap, FoldsLinesLikeTheTerminal) {
       {"", 10, "", 0},
       {x(12) + "\nb\n", 10, x(10) + "\nxx\nb\n", 3},
       {std::string(11, '\xff'), 10, std::string(10, '\xff') + "\n\xff", 2},  // invalid bytes: one column
+      // A tab moves to the next multiple of 8 and stops at the last column;
+      // it starts no row itself, so a short line with one may still fold.
+      {"\tabc", 10, "\tab\nc", 2},
+      {"ab\t\tx", 10, "ab\t\tx", 1},
+      {x(10) + "\ty", 10, x(10) + "\ty", 1},  // from the pending wrap back to the last column
+      {x(12) + "\tab", 10, x(10) + "\nxx\tab", 2},
+      {"\t\t\t", 1, "\t\t\t", 1},
       // No hyphenation and no word breaks: a hard cut every W columns.
       {"00-preflight: Preflight checks & gum helper", 20, "00-preflight: Prefli\nght checks & gum hel\nper", 3},
   };
