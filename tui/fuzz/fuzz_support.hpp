@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "../tests/support/readable.hpp"  // readable(), for failure messages
 #include "prompt/keys.hpp"
 
 #define FUZZ_CHECK(cond, ...)                                          \

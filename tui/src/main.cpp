@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "prompt/error.hpp"
 #include "prompt/signals.hpp"
@@ -23,7 +24,7 @@ Result<void> run() {
   if (!find_on_path("ansible-playbook"))
     return fail("ansible-playbook not found in PATH. Install it before running this tool.");
   if (!find_on_path("git")) return fail("git not found in PATH. Install git locally to clone repositories.");
-  if (auto r = theme::intro("\x1b[1m Tervane TUI Wizard \x1b[0m"); !r) return r;
+  if (auto r = theme::intro("\x1b[1m Tervane TUI Wizard \x1b[0m"); !r) return fail(std::move(r).error());
   return run_command_menu();
 }
 

@@ -26,6 +26,9 @@ need libbenchmark-dev test -f /usr/include/benchmark/benchmark.h
 need libvterm-dev test -f /usr/include/vterm.h
 need clang-19 command -v clang++-19
 need libclang-rt-19-dev compgen -G '/usr/lib/llvm-19/lib/clang/19/lib/linux/libclang_rt.fuzzer-*.a'
+# The booted Arch stand-in of the playbook tests (systemd-nspawn is unpacked by target.sh).
+need debootstrap test -x /usr/sbin/debootstrap
+need zstd command -v zstd
 
 if [ ${#packages[@]} -eq 0 ]; then exit 0; fi
 if [ "$(id -u)" -ne 0 ]; then

@@ -48,7 +48,9 @@ class Error {
 template <class T>
 using Result = std::expected<T, Error>;
 
-/// Shorthand for returning an error from a function that returns Result<T>.
+/// The one way to return an error from a function that returns Result<T>:
+/// `return fail(Error...)`, `return fail("message")`, `return fail_errno(errno)`,
+/// and to pass one up, `return fail(std::move(r).error())`.
 inline std::unexpected<Error> fail(Error e) { return std::unexpected<Error>(std::move(e)); }
 inline std::unexpected<Error> fail(std::string message) { return fail(Error::msg(std::move(message))); }
 inline std::unexpected<Error> fail_errno(int errno_value) { return fail(Error::from_errno(errno_value)); }

@@ -3,33 +3,12 @@
 // ready now, so the same code runs on a real terminal and on a test script.
 #include "prompt/keys.hpp"
 
-#include <cstdio>
+#include "prompt/unicode.hpp"
 
 namespace {
 
 constexpr std::uint8_t kCtrlC = 3;
 constexpr std::uint8_t kEsc = 0x1b;
-
-// Decodes a complete UTF-8 sequence of 2 to 4 bytes; nothing for overlong
-// forms, surrogates, values past U+10FFFF or bad continuation bytes.
-std::optional<char32_t> decode_utf8(std::string_view bytes) {
-  const auto lead = static_cast<std::uint8_t>(bytes[0]);
-  char32_t value = 0;
-  char32_t minimum = 0;
-  switch (bytes.size()) {
-    case 2: value = lead & 0x1Fu; minimum = 0x80; break;
-    case 3: value = lead & 0x0Fu; minimum = 0x800; break;
-    case 4: value = lead & 0x07u; minimum = 0x10000; break;
-    default: return std::nullopt;
-  }
-  for (std::size_t i = 1; i < bytes.size(); ++i) {
-    const auto b = static_cast<std::uint8_t>(bytes[i]);
-    if ((b & 0xC0u) != 0x80u) return std::nullopt;
-    value = (value << 6) | (b & 0x3Fu);
-  }
-  if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return std::nullopt;
-  return value;
-}
 
 // Bytes that follow a UTF-8 lead byte, or 0 when `b` does not lead a sequence.
 std::size_t continuation_count(std::uint8_t b) {
@@ -73,10 +52,12 @@ Result<Key> decode_escape(ByteSource& in) {
   const char third = static_cast<char>(**c3);
   if (third == '~') {
     switch (second) {
-      case '1': case '7': return Key::of(Key::Kind::Home);
+      case '1':
+      case '7': return Key::of(Key::Kind::Home);
       case '2': return Key::of(Key::Kind::Insert);
       case '3': return Key::of(Key::Kind::Del);
-      case '4': case '8': return Key::of(Key::Kind::End);
+      case '4':
+      case '8': return Key::of(Key::Kind::End);
       case '5': return Key::of(Key::Kind::PageUp);
       case '6': return Key::of(Key::Kind::PageDown);
       default: break;
@@ -92,10 +73,9 @@ Result<Key> decode_multibyte(ByteSource& in, std::uint8_t lead, std::size_t rema
   if (!tail) return fail(tail.error());
   if (!tail->empty() && static_cast<std::uint8_t>((*tail)[0]) == kCtrlC) return Key::of(Key::Kind::CtrlC);
   if (tail->size() != remaining) return Key::of(Key::Kind::Unknown);
-  std::string bytes(1, static_cast<char>(lead));
-  bytes += *tail;
-  if (auto c = decode_utf8(bytes)) return Key::character(*c);
-  return Key::of(Key::Kind::Unknown);
+  const std::string bytes = static_cast<char>(lead) + *tail;
+  if (!unicode::is_valid_utf8(bytes)) return Key::of(Key::Kind::Unknown);
+  return Key::character(unicode::decode(bytes).ch);
 }
 
 }  // namespace
@@ -110,29 +90,13 @@ Result<Key> decode_key(ByteSource& in) {
     case kEsc: return decode_escape(in);
     case 1: return Key::of(Key::Kind::Home);
     case 5: return Key::of(Key::Kind::End);
-    case 8: case 127: return Key::of(Key::Kind::Backspace);
+    case 8:
+    case 127: return Key::of(Key::Kind::Backspace);
     case 9: return Key::of(Key::Kind::Tab);
-    case 10: case 13: return Key::of(Key::Kind::Enter);
+    case 10:
+    case 13: return Key::of(Key::Kind::Enter);
     default: break;
   }
   if (const std::size_t remaining = continuation_count(b)) return decode_multibyte(in, b, remaining);
   return Key::character(b);
-}
-
-std::string readable(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  for (char ch : bytes) {
-    const auto b = static_cast<std::uint8_t>(ch);
-    if (b == kEsc) {
-      out += "<esc>";
-    } else if (b < 0x20 || b == 0x7F) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "<0x%02x>", static_cast<unsigned>(b));
-      out += buf;
-    } else {
-      out += ch;
-    }
-  }
-  return out;
 }

@@ -10,13 +10,31 @@
 
 struct Key {
   enum class Kind {
-    Unknown, UnknownEscSeq, ArrowLeft, ArrowRight, ArrowUp, ArrowDown, Enter, Escape,
-    Backspace, Home, End, Tab, BackTab, Alt, Del, Shift, Insert, PageUp, PageDown, Char,
+    Unknown,
+    UnknownEscSeq,
+    ArrowLeft,
+    ArrowRight,
+    ArrowUp,
+    ArrowDown,
+    Enter,
+    Escape,
+    Backspace,
+    Home,
+    End,
+    Tab,
+    BackTab,
+    Alt,
+    Del,
+    Shift,
+    Insert,
+    PageUp,
+    PageDown,
+    Char,
     CtrlC,  ///< only between the decoder and the terminal, which raises SIGINT instead
   };
   Kind kind = Kind::Unknown;
-  char32_t ch = 0;   ///< Char: the character
-  std::string seq;   ///< UnknownEscSeq: the characters after ESC
+  char32_t ch = 0;  ///< Char: the character
+  std::string seq;  ///< UnknownEscSeq: the characters after ESC
 
   static Key of(Kind k) { return Key{k, 0, {}}; }
   static Key character(char32_t c) { return Key{Kind::Char, c, {}}; }
@@ -40,7 +58,3 @@ class ByteSource {
 /// Decodes one key. Byte 3 (also as the first continuation byte of a
 /// multi-byte character) gives Key::Kind::CtrlC.
 Result<Key> decode_key(ByteSource& in);
-
-/// Readable form of bytes for test messages: ESC as "<esc>", control bytes as
-/// "<0xNN>".
-std::string readable(std::string_view bytes);

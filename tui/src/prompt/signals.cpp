@@ -18,6 +18,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "prompt/sys.hpp"
+
 namespace signal_guard {
 namespace {
 
@@ -53,6 +55,7 @@ static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_alw
                   std::atomic<pid_t>::is_always_lock_free,
               "the signal handler needs lock-free atomics");
 
+// Not sys::write_all: the handler may not allocate, and that builds an Error on failure.
 void write_stderr(const char* text, std::size_t length) {
   while (length > 0) {
     const ssize_t n = ::write(STDERR_FILENO, text, length);
@@ -272,8 +275,8 @@ void unlink_registered_files() {
 void fatal(std::string_view message) {
   signal_children(SIGTERM);
   restore_terminal();
-  write_stderr(message.data(), message.size());
-  write_stderr("\n", 1);
+  (void)sys::write_all(STDERR_FILENO, message);
+  (void)sys::write_all(STDERR_FILENO, "\n");
   unlink_registered_files();
   ::_exit(101);
 }

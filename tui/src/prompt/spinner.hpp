@@ -1,7 +1,6 @@
 // spinner.hpp: the animated one-line status shown while the wizard works.
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <optional>
@@ -10,9 +9,9 @@
 #include "prompt/style.hpp"
 #include "prompt/theme.hpp"
 
-/// Where a bar draws: a descriptor, whether anything is drawn at all, and the
-/// terminal width in columns (nullopt: asked of the descriptor on every draw,
-/// 80 when it has none).
+/// Where a spinner draws: a descriptor, whether anything is drawn at all, and
+/// the terminal width in columns (nullopt: asked of the descriptor on every
+/// draw, 80 when it has none).
 struct SpinnerTarget {
   int fd = 2;
   bool visible = true;
@@ -22,25 +21,6 @@ struct SpinnerTarget {
 /// Whether a spinner on standard error stays invisible: standard error is not
 /// a terminal, NO_COLOR is set (to anything), or TERM is unset or "dumb".
 bool spinner_hidden(const EnvSnapshot& env, bool stderr_is_tty);
-
-/// Token bucket for unforced redraws: at most 20 tokens, one more per 50 ms,
-/// full at creation. Intervals are counted from the last allowed draw and the
-/// leftover fraction of an interval is carried over.
-class RateLimiter {
- public:
-  using Clock = std::chrono::steady_clock;
-  static constexpr unsigned kMaxTokens = 20;
-  static constexpr std::chrono::milliseconds kInterval{50};
-
-  explicit RateLimiter(Clock::time_point now) : prev_(now) {}
-  /// Takes a token for a draw at `now`; false refuses the draw (no token, or
-  /// a clock that went backwards).
-  bool allow(Clock::time_point now);
-
- private:
-  Clock::time_point prev_;
-  unsigned tokens_ = kMaxTokens;
-};
 
 /// The spinner handle. A ticker thread redraws the line every 100 ms while it
 /// runs; destroying a running spinner erases its line and leaves nothing.
@@ -62,10 +42,9 @@ class ProgressBar {
   /// nothing.
   void finish_with_state(std::string_view message, const ThemeState& state);
 
-  struct Impl;
-
  private:
-  std::shared_ptr<Impl> impl_;
+  class Line;
+  std::unique_ptr<Line> line_;
 };
 
 /// A new spinner; nothing is drawn until start().

@@ -3,8 +3,7 @@
 //
 // Sequences written around a styled text:
 //   ESC [ 3 0+n m       plain foreground colour n (0 black .. 7 white)
-//   ESC [ 3 8 ; 5 ; k m foreground 256-colour index k; bright n is k = n + 8
-//   ESC [ 4 0+n m / ESC [ 4 8 ; 5 ; k m   the same for the background
+//   ESC [ 3 8 ; 5 ; k m bright foreground colour n as 256-colour index k = n + 8
 //   ESC [ a m           attribute a (1 bold .. 9 strike-through), ascending
 //   ESC [ 0 m           reset, only when one of the above was written
 #include "prompt/style.hpp"
@@ -18,29 +17,17 @@
 
 namespace {
 
+// DecisionOverride state: kNoOverride, or bit 0 = colours, bit 1 = unicode.
+constexpr int kNoOverride = -1;
+std::atomic<int> g_override{kNoOverride};
+
+}  // namespace
+
 std::optional<std::string> env_text(const char* name) {
   const char* value = std::getenv(name);
   if (value == nullptr || !unicode::is_valid_utf8(value)) return std::nullopt;
   return std::string(value);
 }
-
-// DecisionOverride state: kNoOverride, or bit 0 = colours, bit 1 = unicode.
-constexpr int kNoOverride = -1;
-std::atomic<int> g_override{kNoOverride};
-
-void append_colour(std::string& out, int base, std::uint8_t value, bool index, bool bright) {
-  out += "\x1b[";
-  if (index || bright) {
-    out += std::to_string(base + 8);
-    out += ";5;";
-    out += std::to_string(index ? value : value + 8);
-  } else {
-    out += std::to_string(base + value);
-  }
-  out += 'm';
-}
-
-}  // namespace
 
 EnvSnapshot EnvSnapshot::from_environment() {
   EnvSnapshot env;
@@ -72,15 +59,13 @@ bool unicode_symbols_enabled(const EnvSnapshot& env) {
 // the run cannot make one frame differ from the next.
 bool colours_on() {
   if (const int o = g_override.load(); o != kNoOverride) return (o & 1) != 0;
-  static const bool decided = colours_enabled(EnvSnapshot::from_environment(),
-                                              isatty(STDOUT_FILENO) == 1);
+  static const bool decided = colours_enabled(EnvSnapshot::from_environment(), isatty(STDOUT_FILENO) == 1);
   return decided;
 }
 
 bool colours_on_stderr() {
   if (const int o = g_override.load(); o != kNoOverride) return (o & 1) != 0;
-  static const bool decided = colours_enabled(EnvSnapshot::from_environment(),
-                                              isatty(STDERR_FILENO) == 1);
+  static const bool decided = colours_enabled(EnvSnapshot::from_environment(), isatty(STDERR_FILENO) == 1);
   return decided;
 }
 
@@ -97,15 +82,12 @@ DecisionOverride::DecisionOverride(bool colours, bool unicode) {
 
 DecisionOverride::~DecisionOverride() { g_override.store(previous_); }
 
-std::string Style::apply(std::string_view text) const {
-  return apply(text, for_stderr_ ? colours_on_stderr() : colours_on());
-}
+std::string Style::apply(std::string_view text) const { return apply(text, colours_on()); }
 
 std::string Style::apply(std::string_view text, bool colours) const {
-  if (!force_.value_or(colours)) return std::string(text);
+  if (!colours) return std::string(text);
   std::string out;
-  if (fg_) append_colour(out, 30, *fg_, fg_256_, fg_bright_);
-  if (bg_) append_colour(out, 40, *bg_, bg_256_, bg_bright_);
+  if (fg_) out += bright_ ? "\x1b[38;5;" + std::to_string(*fg_ + 8) + "m" : "\x1b[3" + std::to_string(*fg_) + "m";
   for (unsigned a = 1; a <= 9; ++a) {
     if (attrs_ & (1u << a)) {
       out += "\x1b[";

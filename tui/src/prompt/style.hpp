@@ -14,6 +14,9 @@ struct EnvSnapshot {
   static EnvSnapshot from_environment();
 };
 
+/// The environment variable as text, or nothing when unset or not UTF-8.
+std::optional<std::string> env_text(const char* name);
+
 /// Colours on or off for a stream, from the environment and whether that
 /// stream is a terminal.
 bool colours_enabled(const EnvSnapshot& env, bool stream_is_tty);
@@ -43,22 +46,24 @@ class DecisionOverride {
 
 enum class Colour : std::uint8_t { Black, Red, Green, Yellow, Blue, Magenta, Cyan, White };
 
-enum class Attr : std::uint8_t {
-  Bold = 1, Dim, Italic, Underlined, Blink, BlinkFast, Reverse, Hidden, StrikeThrough
-};
+enum class Attr : std::uint8_t { Bold = 1, Dim, Italic, Underlined, Blink, BlinkFast, Reverse, Hidden, StrikeThrough };
 
-/// A value-type style. Rendering writes foreground, background, then one
-/// ESC[am per attribute in ascending order, the text, and a reset.
+/// A value-type style. Rendering writes the foreground, then one ESC[am per
+/// attribute in ascending order, the text, and a reset.
 class Style {
  public:
-  Style& fg(Colour c) { fg_ = static_cast<std::uint8_t>(c); fg_256_ = false; return *this; }
-  Style& fg_256(std::uint8_t index) { fg_ = index; fg_256_ = true; return *this; }
-  Style& bg(Colour c) { bg_ = static_cast<std::uint8_t>(c); bg_256_ = false; return *this; }
-  Style& bright() { fg_bright_ = true; return *this; }
-  Style& on_bright() { bg_bright_ = true; return *this; }
-  Style& attr(Attr a) { attrs_ |= static_cast<std::uint16_t>(1u << static_cast<unsigned>(a)); return *this; }
-  Style& force(bool on) { force_ = on; return *this; }
-  Style& for_stderr() { for_stderr_ = true; return *this; }
+  Style& fg(Colour c) {
+    fg_ = static_cast<std::uint8_t>(c);
+    return *this;
+  }
+  Style& bright() {
+    bright_ = true;
+    return *this;
+  }
+  Style& attr(Attr a) {
+    attrs_ |= static_cast<std::uint16_t>(1u << static_cast<unsigned>(a));
+    return *this;
+  }
 
   Style& red() { return fg(Colour::Red); }
   Style& green() { return fg(Colour::Green); }
@@ -79,11 +84,9 @@ class Style {
   bool operator==(const Style&) const = default;
 
  private:
-  std::optional<std::uint8_t> fg_, bg_;
-  bool fg_256_ = false, bg_256_ = false, fg_bright_ = false, bg_bright_ = false;
+  std::optional<std::uint8_t> fg_;
+  bool bright_ = false;
   std::uint16_t attrs_ = 0;
-  std::optional<bool> force_;
-  bool for_stderr_ = false;
 };
 
 /// Bright black, the theme's grey.

@@ -24,27 +24,12 @@
 #include <utility>
 
 #include "prompt/signals.hpp"
+#include "prompt/sys.hpp"
 
 namespace {
 
-// Repeats a system call that a signal interrupted before it did anything.
-template <class Call>
-auto retry_eintr(Call call) {
-  for (;;) {
-    auto r = call();
-    if (r != -1 || errno != EINTR) return r;
-  }
-}
-
-Result<void> write_all(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t n = retry_eintr([&] { return ::write(fd, text.data(), text.size()); });
-    if (n < 0) return fail_errno(errno);
-    if (n == 0) return fail(Error(ErrorKind::System, "failed to write whole buffer"));
-    text.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return {};
-}
+using sys::retry_eintr;
+using sys::write_all;
 
 Error end_of_input() { return Error(ErrorKind::UnexpectedEof, "Reached end of file"); }
 
@@ -53,23 +38,18 @@ Error end_of_input() { return Error(ErrorKind::UnexpectedEof, "Reached end of fi
 class KeyInput {
  public:
   static Result<KeyInput> open(int in_fd) {
-    if (::isatty(in_fd) == 1) return KeyInput(in_fd, false);
-    const int fd = retry_eintr([] { return ::open("/dev/tty", O_RDWR | O_CLOEXEC); });
-    if (fd < 0) return fail_errno(errno);
-    return KeyInput(fd, true);
-  }
-  KeyInput(KeyInput&& other) noexcept : fd_(std::exchange(other.fd_, -1)), owned_(other.owned_) {}
-  KeyInput& operator=(KeyInput&&) = delete;
-  // close() is not retried: on Linux the descriptor is gone even after EINTR.
-  ~KeyInput() {
-    if (owned_ && fd_ >= 0) ::close(fd_);
+    if (::isatty(in_fd) == 1) return KeyInput(in_fd, sys::Fd());
+    sys::Fd tty(retry_eintr([] { return ::open("/dev/tty", O_RDWR | O_CLOEXEC); }));
+    if (!tty) return fail_errno(errno);
+    const int fd = tty.get();
+    return KeyInput(fd, std::move(tty));
   }
   int fd() const { return fd_; }
 
  private:
-  KeyInput(int fd, bool owned) : fd_(fd), owned_(owned) {}
+  KeyInput(int fd, sys::Fd owned) : fd_(fd), owned_(std::move(owned)) {}
   int fd_;
-  bool owned_;
+  sys::Fd owned_;  ///< /dev/tty when it was opened here
 };
 
 // Raw input for one key, or for as long as a prompt holds it. Output flags stay as they were, so
@@ -176,12 +156,12 @@ Result<std::shared_ptr<Term::Held>> Term::raw_input() const {
   std::shared_ptr<Held> held = held_ && held_->holding ? held_ : std::make_shared<Held>();
   if (held->raw) return held;
   auto input = KeyInput::open(in_fd_);
-  if (!input) return fail(input.error());
+  if (!input) return fail(std::move(input).error());
   held->input.emplace(std::move(*input));
   auto raw = RawInput::enter(held->input->fd());
   if (!raw) {
     held->input.reset();
-    return fail(raw.error());
+    return fail(std::move(raw).error());
   }
   held->raw.emplace(std::move(*raw));
   return held;
@@ -236,12 +216,12 @@ Result<void> Term::show_cursor() const {
 Result<Key> Term::read_key() const {
   if (!is_term_) return Key::of(Key::Kind::Unknown);
   auto raw = raw_input();
-  if (!raw) return fail(raw.error());
+  if (!raw) return fail(std::move(raw).error());
   FdSource source((*raw)->input->fd());
   Result<Key> key = decode_key(source);
   const bool held = *raw == held_;
   if (!held || (key && key->kind == Key::Kind::CtrlC)) {
-    if (auto restored = (*raw)->leave(); !restored) return fail(restored.error());
+    if (auto restored = (*raw)->leave(); !restored) return fail(std::move(restored).error());
   }
   if (key && key->kind == Key::Kind::CtrlC) {
     // Ctrl-C is no key: the terminal is already back to normal, the cursor
@@ -256,7 +236,7 @@ Result<Key> Term::read_key() const {
 Result<std::string> Term::read_bytes(std::size_t count) const {
   if (!is_term_ || count == 0) return std::string();
   auto raw = raw_input();
-  if (!raw) return fail(raw.error());
+  if (!raw) return fail(std::move(raw).error());
   FdSource source((*raw)->input->fd());
   Result<std::string> bytes = std::string();
   while (bytes && bytes->size() < count) {
@@ -264,11 +244,11 @@ Result<std::string> Term::read_bytes(std::size_t count) const {
     if (more) {
       *bytes += *more;
     } else {
-      bytes = fail(more.error());
+      bytes = fail(std::move(more).error());
     }
   }
   if (*raw != held_) {
-    if (auto restored = (*raw)->leave(); !restored) return fail(restored.error());
+    if (auto restored = (*raw)->leave(); !restored) return fail(std::move(restored).error());
   }
   return bytes;
 }

@@ -18,11 +18,51 @@ std::string bb(std::string_view text) { return bright_black().apply(text); }
 
 bool finished(const ThemeState& s) { return s.kind == Kind::Submit || s.kind == Kind::Cancel; }
 
+Style bar_color(const ThemeState& state) {
+  switch (state.kind) {
+    case Kind::Active: return Style().cyan();
+    case Kind::Cancel: return Style().red();
+    case Kind::Submit: return bright_black();
+    case Kind::Error: return Style().yellow();
+  }
+  return Style();
+}
+
+std::string state_symbol(const ThemeState& state) {
+  switch (state.kind) {
+    case Kind::Active: return Style().cyan().apply(sym::step_active.str());
+    case Kind::Cancel: return Style().red().apply(sym::step_cancel.str());
+    case Kind::Submit: return Style().green().apply(sym::step_submit.str());
+    case Kind::Error: return Style().yellow().apply(sym::step_error.str());
+  }
+  return {};
+}
+
+std::string radio_symbol(const ThemeState& state, bool selected) {
+  if (state.kind != Kind::Active) return {};
+  return selected ? Style().green().apply(sym::radio_active.str()) : dim().apply(sym::radio_inactive.str());
+}
+
+Style input_style(const ThemeState& state) {
+  switch (state.kind) {
+    case Kind::Submit: return dim();
+    case Kind::Cancel: return dim().strikethrough();
+    default: return Style();
+  }
+}
+
+Style placeholder_style(const ThemeState& state) { return state.kind == Kind::Cancel ? Style().hidden() : dim(); }
+
+std::string cursor_with_style(const StringCursor& cursor, const Style& style) {
+  auto [left, at, right] = cursor.split();
+  // The cursor cell is reverse video only; the field's style stays off it.
+  return style.apply(left) + Style().reverse().apply(at) + style.apply(right);
+}
 
 // The body of a text field: one line per line of `text` behind the bar.
 std::string field_lines(const ThemeState& state, std::string_view text, const Style& style) {
   std::string out;
-  std::string bar = theme::bar_color(state).apply(sym::bar.str());
+  std::string bar = bar_color(state).apply(sym::bar.str());
   for (std::string_view line : theme::lines_of(text, false)) {
     out += bar;
     out += "  ";
@@ -56,51 +96,6 @@ std::vector<std::string_view> lines_of(std::string_view text, bool drop_cr) {
     pos = end + 1;
   }
   return lines;
-}
-
-
-Style bar_color(const ThemeState& state) {
-  switch (state.kind) {
-    case Kind::Active: return Style().cyan();
-    case Kind::Cancel: return Style().red();
-    case Kind::Submit: return bright_black();
-    case Kind::Error: return Style().yellow();
-  }
-  return Style();
-}
-
-std::string state_symbol(const ThemeState& state) {
-  switch (state.kind) {
-    case Kind::Active: return Style().cyan().apply(sym::step_active.str());
-    case Kind::Cancel: return Style().red().apply(sym::step_cancel.str());
-    case Kind::Submit: return Style().green().apply(sym::step_submit.str());
-    case Kind::Error: return Style().yellow().apply(sym::step_error.str());
-  }
-  return {};
-}
-
-std::string radio_symbol(const ThemeState& state, bool selected) {
-  if (state.kind != Kind::Active) return {};
-  return selected ? Style().green().apply(sym::radio_active.str())
-                  : dim().apply(sym::radio_inactive.str());
-}
-
-Style input_style(const ThemeState& state) {
-  switch (state.kind) {
-    case Kind::Submit: return dim();
-    case Kind::Cancel: return dim().strikethrough();
-    default: return Style();
-  }
-}
-
-Style placeholder_style(const ThemeState& state) {
-  return state.kind == Kind::Cancel ? Style().hidden() : dim();
-}
-
-std::string cursor_with_style(const StringCursor& cursor, const Style& style) {
-  auto [left, at, right] = cursor.split();
-  // The cursor cell is reverse video only; the field's style stays off it.
-  return style.apply(left) + Style().reverse().apply(at) + style.apply(right);
 }
 
 char32_t password_mask() { return unicode::decode(sym::password_mask.str()).ch; }
@@ -141,18 +136,10 @@ std::string format_footer(const ThemeState& state) { return format_footer_with_m
 std::string format_footer_with_message(const ThemeState& state, std::string_view message) {
   std::string text;
   switch (state.kind) {
-    case Kind::Active:
-      text = std::string(sym::bar_end.str()) + "  " + std::string(message);
-      break;
-    case Kind::Error:
-      text = std::string(sym::bar_end.str()) + "  " + state.message;
-      break;
-    case Kind::Cancel:
-      text = std::string(sym::bar_end.str()) + "  Operation cancelled.";
-      break;
-    case Kind::Submit:
-      text = sym::bar.str();
-      break;
+    case Kind::Active: text = std::string(sym::bar_end.str()) + "  " + std::string(message); break;
+    case Kind::Error: text = std::string(sym::bar_end.str()) + "  " + state.message; break;
+    case Kind::Cancel: text = std::string(sym::bar_end.str()) + "  Operation cancelled."; break;
+    case Kind::Submit: text = sym::bar.str(); break;
   }
   return bar_color(state).apply(text) + "\n";
 }
@@ -175,8 +162,7 @@ std::string format_placeholder(const ThemeState& state, const StringCursor& curs
   return field_lines(state, text, style);
 }
 
-std::string radio_item(const ThemeState& state, bool selected, std::string_view label,
-                       std::string_view hint) {
+std::string radio_item(const ThemeState& state, bool selected, std::string_view label, std::string_view hint) {
   if (finished(state) && !selected) return {};
   std::string symbol = radio_symbol(state, selected);
   std::string styled = selected ? input_style(state).apply(label) : placeholder_style(state).apply(label);
@@ -192,16 +178,15 @@ std::string radio_item(const ThemeState& state, bool selected, std::string_view 
   return out;
 }
 
-std::string format_select_item(const ThemeState& state, bool selected, std::string_view label,
-                               std::string_view hint) {
+std::string format_select_item(const ThemeState& state, bool selected, std::string_view label, std::string_view hint) {
   if (finished(state) && !selected) return {};
   return bar_color(state).apply(sym::bar.str()) + "  " + radio_item(state, selected, label, hint) + "\n";
 }
 
 std::string format_confirm(const ThemeState& state, bool value) {
   std::string separator = state.kind == Kind::Active ? placeholder_style(state).apply(" / ") : "";
-  return bar_color(state).apply(sym::bar.str()) + "  " + radio_item(state, value, "Yes", "") +
-         separator + radio_item(state, !value, "No", "") + "\n";
+  return bar_color(state).apply(sym::bar.str()) + "  " + radio_item(state, value, "Yes", "") + separator +
+         radio_item(state, !value, "No", "") + "\n";
 }
 
 std::string format_note(std::string_view title, std::string_view message) {
@@ -264,14 +249,12 @@ std::string format_progress_with_state(std::string_view message, const ThemeStat
   return state_symbol(state) + "  " + std::string(message) + tail;
 }
 
-Result<void> term_write(std::string_view text) { return Term::stderr_term().write_str(text); }
+Result<void> intro(std::string_view title) { return Term::stderr_term().write_str(format_intro(title)); }
 
-Result<void> intro(std::string_view title) { return term_write(format_intro(title)); }
-
-Result<void> outro(std::string_view message) { return term_write(format_outro(message)); }
+Result<void> outro(std::string_view message) { return Term::stderr_term().write_str(format_outro(message)); }
 
 Result<void> note(std::string_view title, std::string_view message) {
-  return term_write(format_note(title, message));
+  return Term::stderr_term().write_str(format_note(title, message));
 }
 
 }  // namespace theme

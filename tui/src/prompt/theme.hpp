@@ -43,7 +43,6 @@ inline constexpr Emoji radio_active{"●", ">"};
 inline constexpr Emoji radio_inactive{"○", " "};
 inline constexpr Emoji password_mask{"▪", "•"};
 inline constexpr Emoji spinner_chars{"◒◐◓◑", "•oO0"};
-inline constexpr Emoji progress_chars{"■□", "#-"};
 }  // namespace sym
 
 namespace theme {
@@ -53,13 +52,6 @@ namespace theme {
 /// at all for "".
 std::vector<std::string_view> lines_of(std::string_view text, bool drop_cr = true);
 
-Style bar_color(const ThemeState& state);
-/// The state's step symbol in its colour.
-std::string state_symbol(const ThemeState& state);
-std::string radio_symbol(const ThemeState& state, bool selected);
-Style input_style(const ThemeState& state);
-Style placeholder_style(const ThemeState& state);
-std::string cursor_with_style(const StringCursor& cursor, const Style& style);
 /// The first character of the rendered password mask symbol.
 char32_t password_mask();
 
@@ -70,10 +62,8 @@ std::string format_footer(const ThemeState& state);
 std::string format_footer_with_message(const ThemeState& state, std::string_view message);
 std::string format_input(const ThemeState& state, const StringCursor& cursor);
 std::string format_placeholder(const ThemeState& state, const StringCursor& cursor);
-std::string radio_item(const ThemeState& state, bool selected, std::string_view label,
-                       std::string_view hint);
-std::string format_select_item(const ThemeState& state, bool selected, std::string_view label,
-                               std::string_view hint);
+std::string radio_item(const ThemeState& state, bool selected, std::string_view label, std::string_view hint);
+std::string format_select_item(const ThemeState& state, bool selected, std::string_view label, std::string_view hint);
 std::string format_confirm(const ThemeState& state, bool value);
 std::string format_note(std::string_view title, std::string_view message);
 
@@ -82,8 +72,7 @@ std::string format_note(std::string_view title, std::string_view message);
 std::string format_progress_message(std::string_view text);
 std::string format_progress_with_state(std::string_view message, const ThemeState& state);
 
-/// Writes `text` to standard error.
-Result<void> term_write(std::string_view text);
+/// The message lines, written to standard error.
 Result<void> intro(std::string_view title);
 Result<void> outro(std::string_view message);
 Result<void> note(std::string_view title, std::string_view message);

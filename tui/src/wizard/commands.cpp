@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "prompt/select.hpp"
 #include "prompt/spinner.hpp"
@@ -17,12 +18,10 @@ Result<void> clean_cache(const std::string& cache_root) {
   ProgressBar bar = spinner();
   bar.start("Cleaning temporary cache folder\u2026");
 
-  // exists() follows links; a failed query (no permission) counts as absent.
-  std::error_code ec;
-  const bool present = fs::exists(cache_root, ec) && !ec;
   std::string final_message = "No cached files found. Local machine is already clean.";
-  if (present) {
+  if (path_present(cache_root)) {
     // remove_all never follows a link: a link at the root goes, its target stays.
+    std::error_code ec;
     fs::remove_all(cache_root, ec);
     if (ec) return fail_errno(ec.value());
     final_message = "Temporary folder ~/temp/.tervane-bootstrap/ removed successfully.";
@@ -31,13 +30,23 @@ Result<void> clean_cache(const std::string& cache_root) {
   return theme::outro("Clean completed!");
 }
 
+namespace {
+
+enum class Command { Setup, Clean };
+
+}  // namespace
+
 Result<void> run_command_menu() {
-  auto command = Select<std::string>("Select a global command to continue:")
-                     .item("setup", "Select target Arch workstation", "Choose an SSH host and bootstrap Tervane")
-                     .item("clean", "Clear temp, cache...", "Delete local temporary configurations & wallpapers cache")
-                     .interact();
+  auto command =
+      Select<Command>("Select a global command to continue:")
+          .item(Command::Setup, "Select target Arch workstation", "Choose an SSH host and bootstrap Tervane")
+          .item(Command::Clean, "Clear temp, cache...", "Delete local temporary configurations & wallpapers cache")
+          .interact();
   if (!command) return fail(std::move(command).error());
   const std::string root = cache_root();
-  if (*command == "clean") return clean_cache(root);
-  return run_setup(root);
+  switch (*command) {
+    case Command::Setup: return run_setup(root);
+    case Command::Clean: return clean_cache(root);
+  }
+  std::unreachable();
 }

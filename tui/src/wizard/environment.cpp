@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "prompt/unicode.hpp"
@@ -47,7 +48,8 @@ namespace {
 // A PATH entry whose first component is exactly "~" starts at the home directory.
 std::string expand_path_entry(std::string_view entry) {
   if (entry == "~" || entry.starts_with("~/")) {
-    if (auto home = home_dir()) return (fs::path(*home) / fs::path(std::string(entry.substr(entry.size() > 1 ? 2 : 1)))).native();
+    if (auto home = home_dir())
+      return (fs::path(*home) / fs::path(std::string(entry.substr(entry.size() > 1 ? 2 : 1)))).native();
   }
   return std::string(entry);
 }
@@ -77,8 +79,7 @@ std::optional<std::string> find_on_path(std::string_view name) {
   return std::nullopt;
 }
 
-std::optional<std::string> env_text(const char* name) {
-  const char* value = std::getenv(name);
-  if (value == nullptr || !unicode::is_valid_utf8(value)) return std::nullopt;
-  return std::string(value);
+bool path_present(const fs::path& path) {
+  std::error_code ec;
+  return fs::exists(path, ec) && !ec;
 }

@@ -1,6 +1,8 @@
-// environment.hpp: the home directory, "~" expansion and the PATH lookup.
+// environment.hpp: the home directory, "~" expansion, the PATH lookup and
+// the presence of a path.
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,5 +21,6 @@ std::string expand_tilde(std::string_view path);
 /// has it replaced by the home directory. Nothing when PATH is unset.
 std::optional<std::string> find_on_path(std::string_view name);
 
-/// The environment variable as text, or nothing when unset or not UTF-8.
-std::optional<std::string> env_text(const char* name);
+/// Whether something is at `path`, links followed; a failed query (no
+/// permission) counts as absent.
+bool path_present(const std::filesystem::path& path);

@@ -3,6 +3,7 @@
 #include "wizard/modes.hpp"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "prompt/confirm.hpp"
@@ -19,14 +20,7 @@ namespace {
 constexpr const char* kExitValue = "exit";
 constexpr const char* kExitedOutro = "Exited standalone wizard!";
 
-const std::vector<RadioButton<std::string>>& execution_modes() {
-  static const std::vector<RadioButton<std::string>> modes = {
-      {"all", "Run full bootstrap (all tasks in order)", "Complete Tervane setup sequentially"},
-      {"single", "Run specific playbook phases interactively",
-       "Select individual .yml playbooks to run standalone"},
-  };
-  return modes;
-}
+enum class Mode { FullBootstrap, PhaseMenu };
 
 // The last path component, as the "Deployment Running" note names it.
 std::string file_name(const std::string& path) {
@@ -34,23 +28,21 @@ std::string file_name(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Resolves `name`, announces the run and runs it. A missing playbook is
-// returned as Err in the outer layer so the caller can end the path on it,
-// while a failed run comes back as the inner result.
-Result<Result<void>> announce_and_run(const std::string& name, const RunFiles& files) {
-  auto playbook = resolve_playbook(name);
-  if (!playbook) return std::unexpected(std::move(playbook).error());
-  if (auto r = theme::note("Deployment Running", "Executing " + file_name(*playbook) +
-                                                     " over SSH. Outputs are colorized below...");
-      !r)
-    return std::unexpected(std::move(r).error());
-  return run_playbook(*playbook, files.inventory_path, files.vars_path, files.project_root);
+// The note shown before the resolved playbook at `path` runs.
+Result<void> announce(const std::string& path) {
+  return theme::note("Deployment Running",
+                     "Executing " + file_name(path) + " over SSH. Outputs are colorized below...");
+}
+
+Result<void> run(const std::string& path, const RunFiles& files) {
+  return run_playbook(path, files.inventory_path, files.vars_path, files.project_root);
 }
 
 Result<void> run_full_bootstrap(const RunFiles& files) {
-  auto run = announce_and_run("bootstrap.yml", files);
-  if (!run) return std::unexpected(std::move(run).error());
-  if (!*run) return std::unexpected(std::move(*run).error());
+  auto playbook = resolve_playbook("bootstrap.yml");
+  if (!playbook) return fail(std::move(playbook).error());
+  if (auto r = announce(*playbook); !r) return r;
+  if (auto r = run(*playbook, files); !r) return r;
   return theme::outro(
       "\x1b[1m Tervane Hyprland installed successfully! Reboot and enjoy your beautiful desktop.\x1b[0m");
 }
@@ -58,21 +50,23 @@ Result<void> run_full_bootstrap(const RunFiles& files) {
 Result<void> run_phase_menu(const RunFiles& files) {
   for (;;) {
     // Built afresh each pass so the cursor is back on the first row.
-    auto phase = Select<std::string>("Select a standalone playbook phase to execute:")
-                     .items(playbook_phases())
-                     .interact();
-    if (!phase) return std::unexpected(std::move(phase).error());
+    auto phase =
+        Select<std::string>("Select a standalone playbook phase to execute:").items(playbook_phases()).interact();
+    if (!phase) return fail(std::move(phase).error());
     if (*phase == kExitValue) return theme::outro(kExitedOutro);
 
-    auto run = announce_and_run("playbooks/" + *phase, files);
-    if (!run) return std::unexpected(std::move(run).error());
-    if (*run) {
+    // A playbook that cannot be found ends the path; a failed run does not.
+    auto playbook = resolve_playbook("playbooks/" + *phase);
+    if (!playbook) return fail(std::move(playbook).error());
+    if (auto r = announce(*playbook); !r) return r;
+    auto ran = run(*playbook, files);
+    if (ran) {
       if (auto r = theme::note("Success", *phase + " completed successfully!"); !r) return r;
       continue;
     }
-    if (auto r = theme::note("Error", *phase + " failed: " + run->error().message()); !r) return r;
+    if (auto r = theme::note("Error", *phase + " failed: " + ran.error().message()); !r) return r;
     auto keep = Confirm("Keep standalone menu open anyway?").initial_value(true).interact();
-    if (!keep) return std::unexpected(std::move(keep).error());
+    if (!keep) return fail(std::move(keep).error());
     if (!*keep) return theme::outro(kExitedOutro);
   }
 }
@@ -89,8 +83,7 @@ const std::vector<RadioButton<std::string>>& playbook_phases() {
        "Create your main username, reset password, and update sudoers"},
       {"20-network.yml", "20-network: Wi-Fi scanning & setup",
        "Scan for active networks and configure NetworkManager profiles"},
-      {"30-yay.yml", "30-yay: Yay AUR helper bootstrap",
-       "Build base-devel tools and install the yay AUR helper"},
+      {"30-yay.yml", "30-yay: Yay AUR helper bootstrap", "Build base-devel tools and install the yay AUR helper"},
       {"40-base-packages.yml", "40-base-packages: Core CLI utilities & fonts",
        "Deploy standard utilities (fish, neovim, git, starship) and system fonts"},
       {"50-ssh.yml", "50-ssh: Remote SSH identity configuration",
@@ -107,28 +100,36 @@ const std::vector<RadioButton<std::string>>& playbook_phases() {
 }
 
 Result<void> run_execution_modes(const RunFiles& files) {
-  auto mode = Select<std::string>("Choose execution mode:").items(execution_modes()).interact();
-  if (!mode) return std::unexpected(std::move(mode).error());
-  if (*mode == "all") return run_full_bootstrap(files);
-  return run_phase_menu(files);
+  auto mode =
+      Select<Mode>("Choose execution mode:")
+          .item(Mode::FullBootstrap, "Run full bootstrap (all tasks in order)", "Complete Tervane setup sequentially")
+          .item(Mode::PhaseMenu, "Run specific playbook phases interactively",
+                "Select individual .yml playbooks to run standalone")
+          .interact();
+  if (!mode) return fail(std::move(mode).error());
+  switch (*mode) {
+    case Mode::FullBootstrap: return run_full_bootstrap(files);
+    case Mode::PhaseMenu: return run_phase_menu(files);
+  }
+  std::unreachable();
 }
 
 Result<void> run_setup(const std::string& cache_root) {
   SetupAnswers answers;
   auto host = ask_target(read_ssh_hosts());
-  if (!host) return std::unexpected(std::move(host).error());
+  if (!host) return fail(std::move(host).error());
   answers.host = std::move(*host);
 
   if (auto r = prepare_cache(answers, cache_root); !r) return r;
 
   auto account = ask_account();
-  if (!account) return std::unexpected(std::move(account).error());
+  if (!account) return fail(std::move(account).error());
   answers.target_user = std::move(account->target_user);
   answers.target_password = std::move(account->target_password);
   answers.sudo_password = std::move(account->sudo_password);
 
   auto files = prepare_run_files(answers);
-  if (!files) return std::unexpected(std::move(files).error());
+  if (!files) return fail(std::move(files).error());
   // `files` lives until this function returns, whatever run_execution_modes
   // gives; its destruction deletes the inventory, then the variables file.
   return run_execution_modes(*files);

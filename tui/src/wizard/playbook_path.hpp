@@ -1,5 +1,5 @@
-// playbook_path.hpp: the project root (five levels above the executable) and
-// the playbooks in it.
+// playbook_path.hpp: the project root (the executable's fifth parent) and the
+// playbooks in it.
 #pragma once
 
 #include <string>

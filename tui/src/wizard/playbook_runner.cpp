@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +20,7 @@
 #include <vector>
 
 #include "prompt/signals.hpp"
+#include "prompt/sys.hpp"
 #include "prompt/unicode.hpp"
 #include "wizard/environment.hpp"
 #include "wizard/process.hpp"
@@ -49,12 +49,7 @@ std::mutex& stream_lock(int fd) {
 void write_locked(int fd, std::string_view text) {
   if (text.empty()) return;
   std::lock_guard lock(stream_lock(fd));
-  while (!text.empty()) {
-    const ssize_t n = ::write(fd, text.data(), text.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    text.remove_prefix(static_cast<std::size_t>(n));
-  }
+  (void)sys::write_all(fd, text);
 }
 
 // The length of the leading run of ASCII bytes, eight at a time.
@@ -164,7 +159,7 @@ void append_dimmed(std::string& out, std::string_view line) {
 // leaves unfinished is kept aside, to be completed by the following reads
 // (so a line without a line feed is held whole in memory until it ends).
 // The read and output buffers are reused across reads.
-void copy_lines(int in, int out, void (*append)(std::string&, std::string_view)) {
+void copy_lines(sys::Fd in, int out, void (*append)(std::string&, std::string_view)) {
   const std::unique_ptr<char[]> buf(new char[kReadBuffer]);
   std::string pending, batch;
   auto deliver = [&](std::string_view line, bool ended_by_lf) {
@@ -173,8 +168,7 @@ void copy_lines(int in, int out, void (*append)(std::string&, std::string_view))
     append(batch, line);
   };
   for (;;) {
-    const ssize_t n = ::read(in, buf.get(), kReadBuffer);
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = sys::retry_eintr([&] { return ::read(in.get(), buf.get(), kReadBuffer); });
     if (n <= 0) break;
     const char* p = buf.get();
     const char* const end = p + n;
@@ -198,10 +192,9 @@ void copy_lines(int in, int out, void (*append)(std::string&, std::string_view))
   }
   if (!pending.empty()) deliver(pending, false);
   write_locked(out, batch);
-  ::close(in);
 }
 
-void copy_stderr(int fd) { copy_lines(fd, STDERR_FILENO, append_dimmed); }
+void copy_stderr(sys::Fd fd) { copy_lines(std::move(fd), STDERR_FILENO, append_dimmed); }
 
 }  // namespace
 
@@ -264,24 +257,20 @@ Result<void> run_playbook(const std::string& playbook, const std::string& invent
   auto child = Child::spawn(options);
   if (!child) return fail(std::move(child).error().context("Failed to spawn ansible-playbook process"));
 
-  const int err_fd = child->take_stderr();
-  if (err_fd >= 0) {
+  if (sys::Fd err_fd = child->take_stderr()) {
     // Detached: the reader ends by itself at the end of the child's standard
     // error, which may come after the child has been reaped.
     try {
-      std::thread(copy_stderr, err_fd).detach();
+      std::thread(copy_stderr, std::move(err_fd)).detach();
     } catch (const std::system_error& e) {
       signal_guard::fatal(std::string("failed to spawn thread: ") + e.what());
     }
   }
 
-  const int out_fd = child->take_stdout();
-  if (out_fd >= 0) {
-    copy_lines(out_fd, STDOUT_FILENO, append_classified);
-  }
+  if (sys::Fd out_fd = child->take_stdout()) copy_lines(std::move(out_fd), STDOUT_FILENO, append_classified);
 
   auto status = child->wait();
-  if (!status) return std::unexpected(std::move(status).error());
+  if (!status) return fail(std::move(status).error());
   if (!status->success()) return fail("Playbook failed during execution.");
   return {};
 }

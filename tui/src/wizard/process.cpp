@@ -18,12 +18,6 @@ extern char** environ;
 
 namespace {
 
-void close_fd(int& fd) {
-  // close() is never retried: after EINTR the descriptor is already gone on Linux.
-  if (fd >= 0) ::close(fd);
-  fd = -1;
-}
-
 // The current environment with `added` entries replacing or extending it.
 std::vector<std::string> child_environment(const std::vector<std::pair<std::string, std::string>>& added) {
   std::vector<std::string> env;
@@ -43,12 +37,9 @@ std::vector<std::string> child_environment(const std::vector<std::pair<std::stri
 // the parent closes once the child has started.
 struct Actions {
   posix_spawn_file_actions_t fa;
-  std::vector<int> child_ends;
+  std::vector<sys::Fd> child_ends;
   Actions() { posix_spawn_file_actions_init(&fa); }
-  ~Actions() {
-    posix_spawn_file_actions_destroy(&fa);
-    for (int& fd : child_ends) close_fd(fd);
-  }
+  ~Actions() { posix_spawn_file_actions_destroy(&fa); }
   Actions(const Actions&) = delete;
   Actions& operator=(const Actions&) = delete;
 };
@@ -56,7 +47,7 @@ struct Actions {
 // Connects `target` (0, 1 or 2) as `mode` asks. For a pipe, `parent_end`
 // receives the parent's end; both ends are close-on-exec so that children
 // started at the same time by other threads do not inherit them.
-int connect(Actions& actions, int target, Stdio mode, int& parent_end) {
+int connect(Actions& actions, int target, Stdio mode, sys::Fd& parent_end) {
   switch (mode) {
     case Stdio::Inherit:
       return 0;
@@ -66,11 +57,11 @@ int connect(Actions& actions, int target, Stdio mode, int& parent_end) {
     case Stdio::Pipe: {
       int fds[2];
       if (pipe2(fds, O_CLOEXEC) != 0) return errno;
-      int child_end = target == STDIN_FILENO ? fds[0] : fds[1];
-      parent_end = target == STDIN_FILENO ? fds[1] : fds[0];
-      actions.child_ends.push_back(child_end);
+      sys::Fd read_end(fds[0]), write_end(fds[1]);
+      sys::Fd& child_end = actions.child_ends.emplace_back(std::move(target == STDIN_FILENO ? read_end : write_end));
+      parent_end = std::move(target == STDIN_FILENO ? write_end : read_end);
       // dup2 clears close-on-exec on the copy, so the child keeps it.
-      return posix_spawn_file_actions_adddup2(&actions.fa, child_end, target);
+      return posix_spawn_file_actions_adddup2(&actions.fa, child_end.get(), target);
     }
   }
   return EINVAL;
@@ -81,25 +72,15 @@ int connect(Actions& actions, int target, Stdio mode, int& parent_end) {
 Result<Child> Child::spawn(const SpawnOptions& options) {
   if (options.argv.empty()) return fail_errno(EINVAL);
   Actions actions;
-  int in_fd = -1, out_fd = -1, err_fd = -1;
-  auto close_parent_ends = [&] {
-    close_fd(in_fd);
-    close_fd(out_fd);
-    close_fd(err_fd);
-  };
+  sys::Fd in_fd, out_fd, err_fd;
   for (auto [target, mode, end] : {std::tuple{STDIN_FILENO, options.in, &in_fd},
                                    std::tuple{STDOUT_FILENO, options.out, &out_fd},
                                    std::tuple{STDERR_FILENO, options.err, &err_fd}}) {
-    if (int rc = connect(actions, target, mode, *end); rc != 0) {
-      close_parent_ends();
-      return fail_errno(rc);
-    }
+    if (int rc = connect(actions, target, mode, *end); rc != 0) return fail_errno(rc);
   }
   if (options.cwd) {
-    if (int rc = posix_spawn_file_actions_addchdir_np(&actions.fa, options.cwd->c_str()); rc != 0) {
-      close_parent_ends();
+    if (int rc = posix_spawn_file_actions_addchdir_np(&actions.fa, options.cwd->c_str()); rc != 0)
       return fail_errno(rc);
-    }
   }
 
   std::vector<char*> argv;
@@ -128,64 +109,51 @@ Result<Child> Child::spawn(const SpawnOptions& options) {
   posix_spawnattr_destroy(&attr);
   const int slot = rc == 0 ? signal_guard::register_child(pid) : -1;
   pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
-  if (rc != 0) {
-    close_parent_ends();
-    return fail_errno(rc);
-  }
+  if (rc != 0) return fail_errno(rc);
   // stdin's pipe end is not kept: nothing in the wizard writes to a child.
-  close_fd(in_fd);
+  in_fd.reset();
   Child child;
   child.pid_ = pid;
   child.slot_ = slot;
-  child.out_fd_ = out_fd;
-  child.err_fd_ = err_fd;
+  child.out_fd_ = std::move(out_fd);
+  child.err_fd_ = std::move(err_fd);
   return child;
 }
 
 Child::Child(Child&& other) noexcept
     : pid_(std::exchange(other.pid_, -1)),
       slot_(std::exchange(other.slot_, -1)),
-      out_fd_(std::exchange(other.out_fd_, -1)),
-      err_fd_(std::exchange(other.err_fd_, -1)) {}
+      out_fd_(std::move(other.out_fd_)),
+      err_fd_(std::move(other.err_fd_)) {}
 
 Child& Child::operator=(Child&& other) noexcept {
   if (this != &other) {
-    close_fd(out_fd_);
-    close_fd(err_fd_);
+    out_fd_.reset();
+    err_fd_.reset();
     if (pid_ > 0) (void)wait();
     pid_ = std::exchange(other.pid_, -1);
     slot_ = std::exchange(other.slot_, -1);
-    out_fd_ = std::exchange(other.out_fd_, -1);
-    err_fd_ = std::exchange(other.err_fd_, -1);
+    out_fd_ = std::move(other.out_fd_);
+    err_fd_ = std::move(other.err_fd_);
   }
   return *this;
 }
 
 Child::~Child() {
-  close_fd(out_fd_);
-  close_fd(err_fd_);
+  out_fd_.reset();
+  err_fd_.reset();
   if (pid_ > 0) (void)wait();
 }
-
-int Child::take_stdout() { return std::exchange(out_fd_, -1); }
-int Child::take_stderr() { return std::exchange(err_fd_, -1); }
 
 Result<ExitStatus> Child::wait() {
   if (pid_ <= 0) return fail_errno(ECHILD);
   // Waited for without reaping first: until it is reaped the pid cannot be
   // reused, so the signal guard never signals a stranger.
   siginfo_t info{};
-  int w;
-  do {
-    w = waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT);
-  } while (w < 0 && errno == EINTR);
+  (void)sys::retry_eintr([&] { return waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT); });
   signal_guard::unregister_child(std::exchange(slot_, -1));
   int status = 0;
-  pid_t r;
-  do {
-    r = waitpid(pid_, &status, 0);
-  } while (r < 0 && errno == EINTR);
-  if (r < 0) return fail_errno(errno);
+  if (sys::retry_eintr([&] { return waitpid(pid_, &status, 0); }) < 0) return fail_errno(errno);
   pid_ = -1;
   ExitStatus st;
   if (WIFEXITED(status)) {
@@ -199,6 +167,6 @@ Result<ExitStatus> Child::wait() {
 
 Result<ExitStatus> run_to_end(const SpawnOptions& options) {
   auto child = Child::spawn(options);
-  if (!child) return std::unexpected(std::move(child).error());
+  if (!child) return fail(std::move(child).error());
   return child->wait();
 }

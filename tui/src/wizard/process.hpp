@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "prompt/error.hpp"
+#include "prompt/sys.hpp"
 
 /// How a child's standard stream is connected. A piped standard input is
 /// closed by the parent at once, so the child reads end of file.
@@ -43,9 +44,9 @@ class Child {
   Child& operator=(Child&&) noexcept;
   ~Child();
 
-  /// Read ends of piped stdout/stderr, or -1. take_* hands ownership over.
-  int take_stdout();
-  int take_stderr();
+  /// Read ends of piped stdout/stderr (empty when not piped), handed over.
+  sys::Fd take_stdout() { return std::move(out_fd_); }
+  sys::Fd take_stderr() { return std::move(err_fd_); }
 
   Result<ExitStatus> wait();
   pid_t pid() const { return pid_; }
@@ -54,8 +55,8 @@ class Child {
   Child() = default;
   pid_t pid_ = -1;
   int slot_ = -1;  ///< its registration with the signal guard
-  int out_fd_ = -1;
-  int err_fd_ = -1;
+  sys::Fd out_fd_;
+  sys::Fd err_fd_;
 };
 
 /// Runs a child to its end and returns how it ended.

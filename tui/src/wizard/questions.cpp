@@ -1,14 +1,9 @@
 #include "wizard/questions.hpp"
 
-#include "prompt/input.hpp"
 #include "prompt/select.hpp"
 #include "prompt/theme.hpp"
 #include "prompt/unicode.hpp"
 
-namespace {
-
-// A rule that refuses answers made of white space only; the answer itself is
-// kept as typed.
 Validator required(std::string message) {
   return [message = std::move(message)](const std::string& text) -> std::optional<std::string> {
     if (unicode::trim(text).empty()) return message;
@@ -16,20 +11,18 @@ Validator required(std::string message) {
   };
 }
 
-}  // namespace
-
 Result<SshHost> ask_target(const std::vector<SshHost>& hosts) {
   if (hosts.empty()) {
     if (auto r = theme::note("No SSH Config Found",
                              "~/.ssh/config contains no valid hosts. Enter connection details manually.");
         !r)
-      return std::unexpected(std::move(r).error());
+      return fail(std::move(r).error());
     auto hostname = Input("Remote hostname or IP:").validate(required("Hostname is required")).interact();
-    if (!hostname) return std::unexpected(std::move(hostname).error());
+    if (!hostname) return fail(std::move(hostname).error());
     auto user = Input("SSH user:").default_input("root").interact();
-    if (!user) return std::unexpected(std::move(user).error());
+    if (!user) return fail(std::move(user).error());
     auto key = Input("SSH private key path:").default_input("~/.ssh/id_rsa").interact();
-    if (!key) return std::unexpected(std::move(key).error());
+    if (!key) return fail(std::move(key).error());
     return SshHost{*hostname, *hostname, *user, *key};
   }
 
@@ -45,21 +38,19 @@ Result<AccountAnswers> ask_account() {
                   .default_input("dovik")
                   .validate(required("Username cannot be empty"))
                   .interact();
-  if (!user) return std::unexpected(std::move(user).error());
+  if (!user) return fail(std::move(user).error());
   answers.target_user = std::move(*user);
 
   // Shown in clear text on purpose: the user may want to check what was typed.
-  auto password = Input("Target user password:")
-                      .default_input("583920")
-                      .validate(required("Password cannot be empty"))
-                      .interact();
-  if (!password) return std::unexpected(std::move(password).error());
+  auto password =
+      Input("Target user password:").default_input("583920").validate(required("Password cannot be empty")).interact();
+  if (!password) return fail(std::move(password).error());
   answers.target_password = std::move(*password);
 
   auto sudo = Password("Remote administrator sudo password (to become root):")
                   .validate(required("Sudo password is required"))
                   .interact();
-  if (!sudo) return std::unexpected(std::move(sudo).error());
+  if (!sudo) return fail(std::move(sudo).error());
   answers.sudo_password = std::move(*sudo);
   return answers;
 }

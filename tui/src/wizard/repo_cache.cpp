@@ -2,23 +2,19 @@
 
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "prompt/input.hpp"
 #include "prompt/select.hpp"
 #include "prompt/spinner.hpp"
 #include "prompt/theme.hpp"
 #include "prompt/unicode.hpp"
+#include "wizard/environment.hpp"
 #include "wizard/process.hpp"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// A status query that follows links; any failure counts as "not there".
-bool present(const fs::path& p) {
-  std::error_code ec;
-  return fs::exists(p, ec) && !ec;
-}
 
 Result<void> remove_tree(const fs::path& p) {
   std::error_code ec;
@@ -40,13 +36,7 @@ Result<ExitStatus> run_git(std::vector<std::string> args, std::optional<std::str
 }
 
 Result<std::string> ask_url(const std::string& prompt, std::string_view fallback) {
-  return Input(prompt)
-      .default_input(std::string(fallback))
-      .validate([](const std::string& text) -> std::optional<std::string> {
-        if (unicode::trim(text).empty()) return "Repository URL is required";
-        return std::nullopt;
-      })
-      .interact();
+  return Input(prompt).default_input(std::string(fallback)).validate(required("Repository URL is required")).interact();
 }
 
 Result<void> synchronise(const SetupAnswers& answers) {
@@ -61,6 +51,21 @@ Result<void> synchronise(const SetupAnswers& answers) {
   return {};
 }
 
+// Asks for the URLs, removes the old clones and clones again.
+Result<void> clone_afresh(SetupAnswers& answers) {
+  auto configs = ask_url("Tervane Dots Configs Git URL:", kDefaultConfigsUrl);
+  if (!configs) return fail(std::move(configs).error());
+  answers.configs_url = std::move(*configs);
+  auto wallpapers = ask_url("Tervane Wallpapers Git URL:", kDefaultWallpapersUrl);
+  if (!wallpapers) return fail(std::move(wallpapers).error());
+  answers.wallpapers_url = std::move(*wallpapers);
+
+  for (const auto& dir : {answers.configs_dir, answers.wallpapers_dir})
+    if (path_present(dir))
+      if (auto r = remove_tree(dir); !r) return r;
+  return synchronise(answers);
+}
+
 }  // namespace
 
 Result<void> prepare_cache(SetupAnswers& answers, const std::string& cache_root) {
@@ -68,37 +73,28 @@ Result<void> prepare_cache(SetupAnswers& answers, const std::string& cache_root)
   answers.wallpapers_dir = (fs::path(cache_root) / "wallpapers").native();
   answers.configs_url = std::string(kDefaultConfigsUrl);
   answers.wallpapers_url = std::string(kDefaultWallpapersUrl);
-  answers.cache_choice = "no";
+  answers.cache_choice = CacheChoice::Fresh;
 
-  if (present(fs::path(answers.configs_dir) / ".git") && present(fs::path(answers.wallpapers_dir) / ".git")) {
-    auto choice = Select<std::string>("Cached repositories detected locally:")
-                      .item("yes", "Yes (Use local cache directly - fastest)",
+  if (path_present(fs::path(answers.configs_dir) / ".git") && path_present(fs::path(answers.wallpapers_dir) / ".git")) {
+    auto choice = Select<CacheChoice>("Cached repositories detected locally:")
+                      .item(CacheChoice::UseAsIs, "Yes (Use local cache directly - fastest)",
                             "Do not pull updates, use existing folders as-is")
-                      .item("sync", "Yes & Sync (Use cache and pull updates)",
+                      .item(CacheChoice::Sync, "Yes & Sync (Use cache and pull updates)",
                             "Fetch latest changes from GitLab remote")
-                      .item("no", "No (Re-clone fresh copies / Edit URLs)",
+                      .item(CacheChoice::Fresh, "No (Re-clone fresh copies / Edit URLs)",
                             "Delete existing cache and redownload everything")
                       .interact();
     if (!choice) return fail(std::move(choice).error());
-    answers.cache_choice = std::move(*choice);
+    answers.cache_choice = *choice;
   }
 
-  if (answers.cache_choice == "no") {
-    auto configs = ask_url("Tervane Dots Configs Git URL:", kDefaultConfigsUrl);
-    if (!configs) return fail(std::move(configs).error());
-    answers.configs_url = std::move(*configs);
-    auto wallpapers = ask_url("Tervane Wallpapers Git URL:", kDefaultWallpapersUrl);
-    if (!wallpapers) return fail(std::move(wallpapers).error());
-    answers.wallpapers_url = std::move(*wallpapers);
-
-    for (const auto& dir : {answers.configs_dir, answers.wallpapers_dir})
-      if (present(dir))
-        if (auto r = remove_tree(dir); !r) return r;
-    return synchronise(answers);
+  switch (answers.cache_choice) {
+    case CacheChoice::UseAsIs:
+      return theme::note("Cache Active", "Skipped remote repository syncing. Using local cached directories as-is.");
+    case CacheChoice::Sync: return synchronise(answers);
+    case CacheChoice::Fresh: return clone_afresh(answers);
   }
-  if (answers.cache_choice == "yes")
-    return theme::note("Cache Active", "Skipped remote repository syncing. Using local cached directories as-is.");
-  return synchronise(answers);
+  std::unreachable();
 }
 
 Result<void> clone_or_update_repo(std::string_view url, const std::string& dest) {
@@ -107,7 +103,7 @@ Result<void> clone_or_update_repo(std::string_view url, const std::string& dest)
   // the working directory). Checked before anything is removed, so that a
   // root is never emptied.
   if (dest.empty() || !path.has_relative_path()) return fail("No parent directory");
-  if (present(path / ".git")) {
+  if (path_present(path / ".git")) {
     auto pulled = run_git({"pull"}, dest);
     if (!pulled) return fail(std::move(pulled).error());
     if (pulled->success()) return {};
@@ -115,7 +111,7 @@ Result<void> clone_or_update_repo(std::string_view url, const std::string& dest)
     // cannot be removed, the clone below says so.
     std::error_code ignored;
     fs::remove_all(path, ignored);
-  } else if (present(path)) {
+  } else if (path_present(path)) {
     if (auto r = remove_tree(path); !r) return r;
   }
 

@@ -8,8 +8,7 @@
 #include "wizard/questions.hpp"
 
 inline constexpr std::string_view kDefaultConfigsUrl = "https://gitlab.com/tervane/tervane-dots.git";
-inline constexpr std::string_view kDefaultWallpapersUrl =
-    "https://gitlab.com/tervane/tervane-wallpapers.git";
+inline constexpr std::string_view kDefaultWallpapersUrl = "https://gitlab.com/tervane/tervane-wallpapers.git";
 
 /// Fills the clone directories, URLs and cache choice of `answers` and brings
 /// the clones under `cache_root` up to date as the user chooses.

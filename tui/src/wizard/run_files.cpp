@@ -12,14 +12,18 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <utility>
 
 #include "prompt/signals.hpp"
 #include "prompt/spinner.hpp"
+#include "prompt/sys.hpp"
 #include "prompt/unicode.hpp"
 #include "wizard/environment.hpp"
 #include "wizard/playbook_path.hpp"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -56,8 +60,8 @@ std::string quoted_path(std::string_view path) {
   return out;
 }
 
-Error error_at(int errno_value, std::string_view path) {
-  return Error(ErrorKind::System, Error::from_errno(errno_value).message() + " at path " + quoted_path(path));
+Error error_at(const Error& error, std::string_view path) {
+  return Error(ErrorKind::System, error.message() + " at path " + quoted_path(path));
 }
 
 // Six characters drawn uniformly from the 62 letters and digits. Bytes of
@@ -67,11 +71,8 @@ Result<std::string> random_chars() {
   std::string out;
   std::array<unsigned char, 32> pool{};
   while (out.size() < kRandomChars) {
-    const ssize_t n = getrandom(pool.data(), pool.size(), 0);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return fail_errno(errno);
-    }
+    const ssize_t n = sys::retry_eintr([&] { return getrandom(pool.data(), pool.size(), 0); });
+    if (n < 0) return fail_errno(errno);
     for (ssize_t i = 0; i < n && out.size() < kRandomChars; ++i)
       if (pool[static_cast<std::size_t>(i)] < 248) out += kNameAlphabet[pool[static_cast<std::size_t>(i)] % 62];
   }
@@ -79,18 +80,14 @@ Result<std::string> random_chars() {
 }
 
 // TMPDIR (else /tmp), made absolute against the current directory.
-std::string temp_dir() {
+fs::path temp_dir() {
   const char* env = std::getenv("TMPDIR");
-  std::string dir = env ? env : "/tmp";
-  if (dir.starts_with('/')) return dir;
-  std::string cwd(4096, '\0');
-  while (getcwd(cwd.data(), cwd.size()) == nullptr) {
-    if (errno != ERANGE) return dir;
-    cwd.resize(cwd.size() * 2);
-  }
-  cwd.resize(cwd.find('\0'));
-  if (dir.empty()) return cwd;
-  return cwd.ends_with('/') ? cwd + dir : cwd + "/" + dir;
+  fs::path dir = env ? env : "/tmp";
+  if (dir.is_absolute()) return dir;
+  std::error_code error;
+  fs::path cwd = fs::current_path(error);
+  if (error) return dir;
+  return dir.empty() ? cwd : cwd / dir;
 }
 
 void append_json_string(std::string& out, std::string_view text) {
@@ -122,34 +119,28 @@ void append_json_string(std::string& out, std::string_view text) {
 }  // namespace
 
 Result<TempFile> TempFile::create(std::string_view prefix, std::string_view suffix) {
-  const std::string dir = temp_dir();
-  const std::string base = dir.ends_with('/') ? dir : dir + "/";
+  const fs::path dir = temp_dir();
   for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
     auto chars = random_chars();
     if (!chars) return fail(std::move(chars).error());
-    std::string path = base + std::string(prefix) + *chars + std::string(suffix);
-    int fd;
-    do {
-      fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
+    std::string path = (dir / (std::string(prefix) + *chars + std::string(suffix))).string();
+    sys::Fd fd(sys::retry_eintr([&] { return ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600); }));
+    if (!fd) {
       if (errno == EEXIST || errno == EADDRINUSE) continue;
-      return fail(error_at(errno, path));
+      return fail(error_at(Error::from_errno(errno), path));
     }
     TempFile file;
     file.path_ = std::move(path);
-    file.fd_ = fd;
+    file.fd_ = std::move(fd);
     // So that a signal ending the process still removes the secrets.
     file.slot_ = signal_guard::register_file(file.path_);
     return file;
   }
-  return fail(Error(ErrorKind::System, "too many temporary files exist at path " + quoted_path(dir)));
+  return fail(Error(ErrorKind::System, "too many temporary files exist at path " + quoted_path(dir.native())));
 }
 
 TempFile::TempFile(TempFile&& other) noexcept
-    : path_(std::move(other.path_)),
-      fd_(std::exchange(other.fd_, -1)),
-      slot_(std::exchange(other.slot_, -1)) {
+    : path_(std::move(other.path_)), fd_(std::move(other.fd_)), slot_(std::exchange(other.slot_, -1)) {
   other.path_.clear();
 }
 
@@ -158,7 +149,7 @@ TempFile& TempFile::operator=(TempFile&& other) noexcept {
     release();
     path_ = std::move(other.path_);
     other.path_.clear();
-    fd_ = std::exchange(other.fd_, -1);
+    fd_ = std::move(other.fd_);
     slot_ = std::exchange(other.slot_, -1);
   }
   return *this;
@@ -167,10 +158,7 @@ TempFile& TempFile::operator=(TempFile&& other) noexcept {
 TempFile::~TempFile() { release(); }
 
 void TempFile::release() {
-  if (fd_ >= 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
+  fd_.reset();
   if (!path_.empty()) {
     (void)::unlink(path_.c_str());  // a file someone else removed is fine
     path_.clear();
@@ -182,15 +170,7 @@ void TempFile::release() {
 }
 
 Result<void> TempFile::write_all(std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t n = ::write(fd_, text.data(), text.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return fail(error_at(errno, path_));
-    }
-    if (n == 0) return fail(error_at(EIO, path_));
-    text.remove_prefix(static_cast<std::size_t>(n));
-  }
+  if (auto r = sys::write_all(fd_.get(), text); !r) return fail(error_at(r.error(), path_));
   return {};
 }
 
@@ -239,16 +219,15 @@ Result<RunFiles> prepare_run_files(const SetupAnswers& answers) {
   const std::string* key_path = key_present ? &key : nullptr;
 
   auto vars = TempFile::create("tervane-vars-", ".json");
-  if (!vars) return std::unexpected(std::move(vars).error());
-  if (auto r = vars->write_all(vars_json(answers, key_path)); !r) return std::unexpected(std::move(r).error());
+  if (!vars) return fail(std::move(vars).error());
+  if (auto r = vars->write_all(vars_json(answers, key_path)); !r) return fail(std::move(r).error());
 
   auto inventory = TempFile::create("tervane-hosts-", ".ini");
-  if (!inventory) return std::unexpected(std::move(inventory).error());
-  if (auto r = inventory->write_all(inventory_text(answers.host, key_path)); !r)
-    return std::unexpected(std::move(r).error());
+  if (!inventory) return fail(std::move(inventory).error());
+  if (auto r = inventory->write_all(inventory_text(answers.host, key_path)); !r) return fail(std::move(r).error());
 
   auto root = project_root_from_binary();
-  if (!root) return std::unexpected(std::move(root).error());
+  if (!root) return fail(std::move(root).error());
 
   bar.finish_with_state("Target: " + answers.host.user + "@" + answers.host.hostname, ThemeState::Submit);
 

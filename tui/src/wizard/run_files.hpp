@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "prompt/error.hpp"
+#include "prompt/sys.hpp"
 #include "wizard/questions.hpp"
 
 /// A file created exclusively with mode 0600 under a random name; unlinked
@@ -27,7 +28,7 @@ class TempFile {
   TempFile() = default;
   void release();
   std::string path_;
-  int fd_ = -1;
+  sys::Fd fd_;
   int slot_ = -1;
 };
 

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "prompt/style.hpp"
+#include "prompt/sys.hpp"
 #include "prompt/unicode.hpp"
 #include "wizard/environment.hpp"
 
@@ -28,14 +30,8 @@ std::optional<unsigned> parse_port(std::string_view text) {
 
 }  // namespace
 
-std::optional<SshHost> into_ssh_host(const PartialHost& partial) {
-  if (partial.hostname.empty()) return std::nullopt;
-  SshHost host{partial.name, partial.hostname, partial.user, partial.identity_file};
-  if (!partial.port.empty()) {
-    auto port = parse_port(partial.port);
-    if (!port) return std::nullopt;
-    host.port = *port;
-  }
+std::optional<SshHost> into_ssh_host(SshHost host) {
+  if (host.hostname.empty()) return std::nullopt;
   if (host.user.empty()) {
     if (auto user = env_text("USER"))
       host.user = *user;
@@ -71,13 +67,14 @@ std::optional<std::pair<std::string_view, std::string_view>> split_keyword(std::
 
 std::vector<SshHost> parse_ssh_config(std::string_view text) {
   std::vector<SshHost> hosts;
-  PartialHost current;
+  SshHost current;
   bool in_block = false;  // a Host line naming one machine opened `current`
+  bool bad_port = false;  // its last Port line is no number from 1 to 65535
   auto finish = [&] {
-    if (in_block) {
-      if (auto host = into_ssh_host(current)) hosts.push_back(std::move(*host));
-      in_block = false;
+    if (in_block && !bad_port) {
+      if (auto host = into_ssh_host(std::move(current))) hosts.push_back(std::move(*host));
     }
+    in_block = false;
   };
 
   while (!text.empty()) {
@@ -98,8 +95,9 @@ std::vector<SshHost> parse_ssh_config(std::string_view text) {
       // Patterns and lists of several hosts name no single machine; their
       // whole block is skipped (a tab does not separate names here).
       if (value.find_first_of("*? ") == std::string::npos) {
-        current = PartialHost{value, "", "", ""};
+        current = SshHost{value, "", "", ""};
         in_block = true;
+        bad_port = false;
       }
     } else if (in_block) {
       if (keyword == "hostname")
@@ -108,8 +106,11 @@ std::vector<SshHost> parse_ssh_config(std::string_view text) {
         current.user = std::move(value);
       else if (keyword == "identityfile")
         current.identity_file = std::move(value);
-      else if (keyword == "port")
-        current.port = std::move(value);
+      else if (keyword == "port") {
+        const auto port = parse_port(value);
+        bad_port = !port;
+        current.port = port.value_or(0);
+      }
     }
   }
   finish();
@@ -134,8 +135,7 @@ std::optional<std::string> read_config(const fs::path& path) {
     std::string buf(static_cast<std::size_t>(kMaxConfigBytes) + 1, '\0');
     std::size_t got = 0;
     for (;;) {
-      const ssize_t n = ::read(fd, buf.data() + got, buf.size() - got);
-      if (n < 0 && errno == EINTR) continue;
+      const ssize_t n = sys::retry_eintr([&] { return ::read(fd, buf.data() + got, buf.size() - got); });
       if (n < 0) break;
       got += static_cast<std::size_t>(n);
       if (n == 0 || got == buf.size()) {

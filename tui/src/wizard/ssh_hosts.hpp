@@ -6,13 +6,8 @@
 #include <string_view>
 #include <vector>
 
-/// One Host block while the file is read; empty fields were not given.
-struct PartialHost {
-  std::string name, hostname, user, identity_file;
-  std::string port = {};
-};
-
-/// One deployable target. `identity_file` is kept as written (may start with
+/// One deployable target, or a Host block while the file is read (empty
+/// fields were not given). `identity_file` is kept as written (may start with
 /// "~"); `port` 0 when the block names none (ssh's own default then).
 struct SshHost {
   std::string name, hostname, user, identity_file;
@@ -21,9 +16,8 @@ struct SshHost {
 };
 
 /// The block as a host, with the default user (USER, LOGNAME, "root") and
-/// key (home/.ssh/id_rsa) filled in; nothing without a host name, or with a
-/// port that is not a number from 1 to 65535.
-std::optional<SshHost> into_ssh_host(const PartialHost& partial);
+/// key (home/.ssh/id_rsa) filled in; nothing without a host name.
+std::optional<SshHost> into_ssh_host(SshHost block);
 
 /// Hosts of the configuration text, in file order.
 std::vector<SshHost> parse_ssh_config(std::string_view text);

@@ -4,7 +4,9 @@
 #   2. ansible-lint (offline, system collections only, the profile of .ansible-lint);
 #   3. real runs over SSH against this machine through a throw-away sshd on 127.0.0.1:
 #      every phase, and bootstrap.yml, must stop with the "not Arch Linux" message
-#      before changing anything (changed=0).
+#      before changing anything (changed=0);
+#   4. target_check.sh: the whole bootstrap, for real, against booted stand-ins of a fresh
+#      Arch install (as root; SKIPPED otherwise).
 # Exits non-zero when any check fails.
 set -uo pipefail
 
@@ -15,6 +17,10 @@ export ANSIBLE_CONFIG=$root/ansible.cfg
 export ANSIBLE_NOCOLOR=1
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tervane-playbooks.XXXXXX")
+# The runs log into the work folder, not the user's own run log, and their SSH master
+# connections end a second after the last task instead of outliving the checks.
+export ANSIBLE_LOG_PATH=$work/ansible.log
+export ANSIBLE_SSH_ARGS="-o ControlMaster=auto -o ControlPersist=1s"
 sshd_started=0
 cleanup() {
   if [ $sshd_started -eq 1 ]; then "$fixture" stop "$work/sshd"; fi
@@ -117,4 +123,7 @@ EOF
 fi
 
 echo "playbooks: $passed passed, $failed failed, $skipped skipped"
+
+# --- 4. the whole bootstrap against booted targets --------------------------------------
+"$root/tui/tests/playbooks/target_check.sh" || failed=$((failed + 1))
 [ $failed -eq 0 ]

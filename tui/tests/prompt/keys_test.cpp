@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/readable.hpp"
 #include "support/scripted_term.hpp"
 
 namespace {

@@ -10,6 +10,7 @@
 #include "prompt/keys.hpp"
 #include "prompt/select.hpp"
 #include "prompt/unicode.hpp"
+#include "support/readable.hpp"
 #include "support/scripted_term.hpp"
 
 namespace {

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "prompt/term.hpp"
+#include "support/readable.hpp"
 #include "support/temp_dir.hpp"
 
 namespace fs = std::filesystem;

@@ -1,4 +1,4 @@
-// The spinner's exact bytes and its redraw limiter; its look on a real
+// The spinner's exact bytes; its look on a real
 // terminal is checked end to end.
 #include "prompt/spinner.hpp"
 
@@ -46,21 +46,6 @@ std::vector<std::string> frames_in(std::string_view bytes, std::vector<std::stri
     for (const auto& g : glyphs)
       if (bytes.substr(i, g.size()) == g) found.push_back(g);
   return found;
-}
-
-TEST(SpinnerRateLimiter, BurstOfTwentyThenOnePerFiftyMilliseconds) {
-  const auto t0 = RateLimiter::Clock::time_point{} + 1h;
-  RateLimiter limiter(t0);
-  int allowed = 0;
-  for (int i = 0; i < 25; ++i) allowed += limiter.allow(t0) ? 1 : 0;
-  EXPECT_EQ(allowed, 20);
-  EXPECT_FALSE(limiter.allow(t0 + 49ms));
-  EXPECT_TRUE(limiter.allow(t0 + 75ms));
-  EXPECT_TRUE(limiter.allow(t0 + 100ms)) << "the 25 ms left over at 75 ms were carried";
-  EXPECT_FALSE(limiter.allow(t0 + 90ms)) << "a clock running backwards refuses";
-  allowed = 0;
-  for (int i = 0; i < 30; ++i) allowed += limiter.allow(t0 + 60s) ? 1 : 0;
-  EXPECT_EQ(allowed, 20) << "a long pause refills no more than 20";
 }
 
 TEST(SpinnerHidden, DecidedFromTheEnvironmentAndWritesNothingAtAll) {

@@ -20,6 +20,8 @@
 #include <thread>
 #include <utility>
 
+#include "support/readable.hpp"
+
 namespace {
 
 using namespace std::chrono_literals;

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "prompt/keys.hpp"  // readable(), for failure messages
+#include "support/readable.hpp"
 
 namespace {
 const std::string kFffd = "\xEF\xBF\xBD";

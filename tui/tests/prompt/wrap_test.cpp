@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "prompt/keys.hpp"
+#include "support/readable.hpp"
 
 namespace {
 

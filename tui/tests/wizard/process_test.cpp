@@ -11,11 +11,10 @@
 
 namespace {
 
-std::string read_all(int fd) {
+std::string read_all(sys::Fd fd) {
   std::string out;
   char buf[256];
-  for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) out.append(buf, static_cast<std::size_t>(n));
-  ::close(fd);
+  for (ssize_t n; (n = ::read(fd.get(), buf, sizeof buf)) > 0;) out.append(buf, static_cast<std::size_t>(n));
   return out;
 }
 
@@ -39,9 +38,8 @@ TEST(ChildProcess, PipesInTheGivenDirectoryWithTheEnvironmentAdded) {
   o.err = Stdio::Pipe;
   auto child = Child::spawn(o);
   ASSERT_TRUE(child) << child.error().message();
-  const int out = child->take_stdout(), err = child->take_stderr();
-  EXPECT_EQ(read_all(out), dir.path().string() + "\nkept 1\n");
-  EXPECT_EQ(read_all(err), "oops\n");
+  EXPECT_EQ(read_all(child->take_stdout()), dir.path().string() + "\nkept 1\n");
+  EXPECT_EQ(read_all(child->take_stderr()), "oops\n");
   auto status = child->wait();
   ASSERT_TRUE(status);
   EXPECT_TRUE(status->success());
@@ -72,11 +70,10 @@ TEST(ChildProcess, PipeEndsAreNotInheritedByLaterChildren) {
   first.out = Stdio::Pipe;
   auto holder = Child::spawn(first);
   ASSERT_TRUE(holder);
-  const int fd = holder->take_stdout();
-  auto probe = run_to_end(shell("test -e /proc/$$/fd/" + std::to_string(fd)));
+  const sys::Fd fd = holder->take_stdout();
+  auto probe = run_to_end(shell("test -e /proc/$$/fd/" + std::to_string(fd.get())));
   ASSERT_TRUE(probe);
-  EXPECT_EQ(probe->code, 1) << "descriptor " << fd << " leaked into the next child";
-  ::close(fd);
+  EXPECT_EQ(probe->code, 1) << "descriptor " << fd.get() << " leaked into the next child";
   kill(holder->pid(), SIGKILL);
   EXPECT_TRUE(holder->wait());
 }

@@ -1,0 +1,251 @@
+#!/usr/bin/env bash
+# Runs the playbooks for real against booted stand-ins of a fresh Arch install (target.sh):
+#   1. bootstrap.yml twice with the wizard's extra variables, logged in as root: the first run
+#      without failures, the second with changed=0 in every phase; then the same logged in as
+#      a wheel user with a sudo password;
+#   2. phases 60 and 70 with 1,000-file trees: unchanged and changed transfer times;
+#   3. two targets from one inventory in one run, timed against one.
+# Every container runs on its own overlay in this script's private mount namespace and is
+# stopped on exit or interruption. Without root, overlayfs or a bootable nspawn the tests
+# are reported SKIPPED by name.
+set -uo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd -P)
+root=${TERVANE_PLAYBOOKS_ROOT:-$(cd "$here/../../.." && pwd -P)}
+tests=("bootstrap twice as root" "bootstrap twice as a wheel user with sudo password"
+  "1,000-file transfers in phases 60 and 70" "two targets from one inventory")
+
+passed=0 failed=0 skipped=0
+pass() { passed=$((passed + 1)); echo "PASS: $*"; }
+fail() { failed=$((failed + 1)); echo "FAIL: $*"; }
+skip_all() {
+  local t
+  for t in "${tests[@]}"; do echo "SKIPPED: $t ($*)"; done
+  echo "target playbooks: 0 passed, 0 failed, ${#tests[@]} skipped"
+  exit 0
+}
+
+[ "$(id -u)" -eq 0 ] || skip_all "needs root"
+# A private mount namespace: whatever is mounted here vanishes with this script.
+if [ -z "${TERVANE_TARGET_NS:-}" ]; then
+  TERVANE_TARGET_NS=1 exec unshare --mount --propagation private -- "$0" "$@"
+fi
+grep -qw overlay /proc/filesystems || modprobe overlay 2>/dev/null || true
+grep -qw overlay /proc/filesystems || skip_all "no overlayfs"
+
+image_started=$SECONDS
+"$here/target.sh" image >/dev/null
+case $? in 0) ;; 77) skip_all "the target image cannot be built here" ;; *) fail "building the target image"; exit 1 ;; esac
+echo "target image ready in $((SECONDS - image_started)) s"
+
+export ANSIBLE_COLLECTIONS_PATH=/usr/lib/python3/dist-packages/ansible_collections
+export ANSIBLE_CONFIG=$root/ansible.cfg
+export ANSIBLE_NOCOLOR=1 ANSIBLE_STDOUT_CALLBACK=json ANSIBLE_LOG_PATH=/dev/null
+work=$(mktemp -d "${TMPDIR:-/tmp}/tervane-target.XXXXXX")
+logs=$here/../../build/target/logs
+# Its own SSH control sockets: another run against a container of the same name must not
+# share a master connection with this one.
+export ANSIBLE_LOCAL_TEMP=$work/ansible-tmp ANSIBLE_SSH_CONTROL_PATH_DIR=$work/cp TERVANE_TARGET_OWNER=$$
+running=()
+cleanup() {
+  local n
+  for n in "${running[@]}"; do "$here/target.sh" stop "$work/run" "$n" 2>/dev/null; done
+  # The runs' output stays for a look after a failure.
+  rm -rf "$logs" && mkdir -p "$logs" && cp "$work"/*.out "$work"/*.err "$work"/*.summary "$logs/" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap "exit 130" INT TERM HUP
+
+ssh-keygen -q -t ed25519 -N '' -C tervane-test -f "$work/key"
+
+booted=0
+start() { # start NAME...: boots them one after the other
+  local n
+  for n in "$@"; do
+    running+=("$n")
+    "$here/target.sh" start "$work/run" "$n" "$work/key" >/dev/null 2>"$work/$n.start.log"
+    status=$?
+    if [ $status -ne 0 ]; then
+      cat "$work/$n.start.log"
+      # Only a machine that never booted a container is one that cannot run them.
+      [ $status -eq 77 ] && [ $booted -eq 0 ] && skip_all "$n cannot boot here"
+      fail "starting $n"
+      echo "target playbooks: $passed passed, $failed failed, $skipped skipped"
+      exit 1
+    fi
+    booted=1
+    cat "$work/run/$n/ssh_config" >>"$work/ssh_config"
+  done
+}
+on() { # on NAME COMMAND: runs COMMAND as root in the container
+  ssh -F "$work/ssh_config" -o BatchMode=yes "$1" "$2" </dev/null
+}
+
+# The controller's clones, as the wizard makes them: git work trees with an install.fish.
+make_clone() { # make_clone DIR FILES-IN-FOLDERS
+  local dir=$1 count=$2 i
+  mkdir -p "$dir"
+  git -C "$dir" init -q -b main
+  for ((i = 0; i < count; i++)); do
+    mkdir -p "$dir/set$((i % 10))"
+    printf 'P5\n1 1\n255\n%c' "$((i % 200 + 32))" >"$dir/set$((i % 10))/image$i.pgm"
+  done
+  git -C "$dir" add -A
+  git -C "$dir" -c user.name=t -c user.email=t@localhost commit -q -m initial
+}
+configs=$work/cache/configs wallpapers=$work/cache/wallpapers
+make_clone "$configs" 30
+cat >"$configs/install.fish" <<'EOF'
+# Stand-in installer: records each run.
+echo "run as "(id -un)" in "(pwd) >>$HOME/.tervane-installer-runs
+EOF
+git -C "$configs" add -A && git -C "$configs" -c user.name=t -c user.email=t@localhost commit -q -m installer
+make_clone "$wallpapers" 300
+
+# vars_json USER BECOME_PASSWORD HOST: the document the wizard writes.
+vars_json() {
+  printf '{"ansible_become_password":"%s","ansible_host":"%s","ansible_ssh_private_key_file":"%s","ansible_user":"%s","default_password":"583920","default_user":"maria","local_tervane_path":"%s","local_transfer_mode":true,"local_wallpapers_path":"%s","noninteractive":true}' \
+    "$2" "$3" "$work/key" "$1" "$configs" "$wallpapers"
+}
+inventory() { # inventory FILE NAME...: the wizard's inventory line per host
+  local file=$1 n; shift
+  echo "[workstation]" >"$file"
+  for n in "$@"; do
+    echo "$n ansible_host=$n ansible_user=root ansible_ssh_private_key_file=$work/key ansible_ssh_common_args='-o StrictHostKeyChecking=no'" >>"$file"
+  done
+}
+# playbook LABEL INVENTORY VARS PLAYBOOK...: runs ansible-playbook, leaves the summary in
+# $work/LABEL.summary and the wall time in $last_seconds.
+playbook() {
+  local label=$1 inv=$2 vars=$3 started; shift 3
+  started=$(date +%s.%N)
+  # ssh reads the containers' ProxyCommand from this file.
+  (cd "$root" && ANSIBLE_SSH_EXTRA_ARGS="-F $work/ssh_config" ANSIBLE_SFTP_EXTRA_ARGS="-F $work/ssh_config" \
+    ANSIBLE_SCP_EXTRA_ARGS="-F $work/ssh_config" PYTHONUNBUFFERED=1 timeout 1200 \
+    ansible-playbook -i "$inv" --extra-vars "@$vars" "$@" </dev/null >"$work/$label.out" 2>"$work/$label.err")
+  last_status=$?
+  last_seconds=$(echo "$(date +%s.%N) - $started" | bc 2>/dev/null || python3 -c "print($(date +%s.%N) - $started)")
+  python3 "$here/summary.py" <"$work/$label.out" >"$work/$label.summary" 2>>"$work/$label.err" ||
+    echo "RECAP|?|unreadable output" >>"$work/$label.summary"
+}
+show() { # show LABEL: the per-phase table
+  awk -F'|' '$1 == "PLAY" {printf "    %-18s %-12s %s\n", $2, $3, $4}' "$work/$1.summary"
+}
+problems_of_first_run() { # LABEL: failures, unreachable hosts, duplicated handlers
+  local label=$1
+  [ "$last_status" -eq 0 ] || echo "exit status $last_status"
+  grep -E '^RECAP' "$work/$label.summary" | grep -vE 'failed=0 unreachable=0$' || true
+  grep -E '^(FAILED|HANDLER)' "$work/$label.summary" || true
+  [ -s "$work/$label.summary" ] || { echo "no output:"; tail -20 "$work/$label.err"; }
+}
+problems_of_second_run() {
+  problems_of_first_run "$1"
+  awk -F'|' '$1 == "PLAY" && $4 !~ / changed=0 / {print "changed in " $2 ": " $4}' "$work/$1.summary"
+}
+add() { [ -z "$1" ] || p+="$1"$'\n'; } # add PROBLEMS: collects them in $p
+report() { # report NAME LABEL PROBLEMS
+  if [ -z "$3" ]; then pass "$1"; else fail "$1"$'\n'"$3"$'\n'"$(tail -5 "$work/$2.err")"; fi
+}
+
+# What a finished target must show, whoever ran the bootstrap (target_verify.sh).
+target_problems() { # target_problems NAME WALLPAPERS
+  "$here/target_verify.sh" "$work/ssh_config" "$1" maria 583920 "${2:-300}"
+}
+# python and sudo came in the same pacman transaction as the upgrade of the older packages.
+partial_upgrade() { # partial_upgrade NAME
+  on "$1" 'cat /var/log/pacman.log' |
+    awk '/transaction started/ {t = ""} {t = t $0 "\n"} /installed python/ {p = 1} /transaction completed/ && p {print t; exit}' |
+    grep -q "upgraded glibc" || echo "python was installed without the full upgrade (a partial upgrade)"
+}
+
+# --- 1. bootstrap twice, as root ------------------------------------------------------------
+start t1
+inventory "$work/t1.ini" t1
+vars_json root "" t1 >"$work/t1.json"
+playbook root-1 "$work/t1.ini" "$work/t1.json" bootstrap.yml
+one_target_seconds=$last_seconds
+p=; add "$(problems_of_first_run root-1)"
+playbook root-2 "$work/t1.ini" "$work/t1.json" bootstrap.yml
+add "$(problems_of_second_run root-2)"
+add "$(target_problems t1)"
+add "$(partial_upgrade t1)"
+echo "first run as root (${one_target_seconds%.*} s):"; show root-1
+echo "second run as root (${last_seconds%.*} s):"; show root-2
+report "bootstrap twice as root" root-2 "$p"
+
+# --- 2. 1,000-file trees through phases 60 and 70 ------------------------------------------
+big=$work/big
+cp -a "$configs" "$big-configs" && cp -a "$wallpapers" "$big-wallpapers"
+for d in "$big-configs" "$big-wallpapers"; do
+  for ((i = 0; i < 1000; i++)); do
+    mkdir -p "$d/many$((i % 20))" && echo "file $i" >"$d/many$((i % 20))/f$i.txt"
+  done
+  git -C "$d" add -A && git -C "$d" -c user.name=t -c user.email=t@localhost commit -q -m many
+done
+sed -e "s|$configs|$big-configs|; s|$wallpapers|$big-wallpapers|" "$work/t1.json" >"$work/big.json"
+transfer_times() { # LABEL: the two transfer tasks' seconds
+  awk -F'|' '$1 == "TIME" && $3 ~ /^common : (Make a temporary archive|Archive without|Unpack the archive into|Remove the temporary archive)/ {t[$2] += $4}
+    END {for (p in t) printf "%s %.1f s; ", p, t[p]}' "$work/$1.summary"
+}
+playbook big-1 "$work/t1.ini" "$work/big.json" playbooks/60-tervane.yml playbooks/70-desktop-apps.yml
+p=; add "$(problems_of_first_run big-1)"
+playbook big-2 "$work/t1.ini" "$work/big.json" playbooks/60-tervane.yml playbooks/70-desktop-apps.yml
+unchanged_seconds=$last_seconds
+add "$(problems_of_second_run big-2)"
+# A git pull that fetched nothing rewrites files under .git; that alone is no change.
+touch "$big-configs/.git/FETCH_HEAD" "$big-configs/.git/index"
+playbook big-3 "$work/t1.ini" "$work/big.json" playbooks/60-tervane.yml playbooks/70-desktop-apps.yml
+add "$(problems_of_second_run big-3)"
+echo "one more" >>"$big-configs/many3/f3.txt" && echo "one more" >>"$big-wallpapers/many4/f4.txt"
+playbook big-4 "$work/t1.ini" "$work/big.json" playbooks/60-tervane.yml playbooks/70-desktop-apps.yml
+add "$(problems_of_first_run big-4)"
+grep -q '^PLAY|60-tervane|t1|.* changed=0 ' "$work/big-4.summary" && add "a changed configuration reported no change"
+runs=$(on t1 'grep -c "" /home/maria/.tervane-installer-runs')
+# Each 1,000-file tree brings 1,000 more wallpapers.
+[ "$runs" = 3 ] || add "install.fish ran $runs times, expected 3 (bootstrap, first 1,000-file tree, one changed file)"
+on t1 'cat /home/maria/Pictures/Wallpapers/many4/f4.txt' | grep -q 'one more' || add "the changed wallpaper did not arrive"
+echo "1,000-file trees: unchanged $(transfer_times big-2)(whole run ${unchanged_seconds%.*} s); changed $(transfer_times big-4)"
+for label in big-2 big-3; do
+  awk -F'|' -v l=$label '$1 == "TIME" && $3 ~ /^common : (Make a temporary archive|Archive without|Unpack the archive into|Remove the temporary archive)/ {t[$2] += $4}
+    END {for (p in t) if (t[p] >= 5) print l ": the transfer in " p " took " t[p] " s"}' "$work/$label.summary"
+done >"$work/slow"
+add "$(cat "$work/slow")"
+report "1,000-file transfers in phases 60 and 70" big-4 "$p"
+"$here/target.sh" stop "$work/run" t1
+
+# --- 3. bootstrap twice as a wheel user with a sudo password --------------------------------
+start t2
+# A fresh install whose administrator made a wheel account with sudo; Python is still missing.
+on t2 'pacman -Sy --noconfirm --needed sudo >/dev/null && useradd -m -G wheel admin &&
+  echo "admin:adm1n pass" | chpasswd && echo "%wheel ALL=(ALL:ALL) ALL" >/etc/sudoers.d/wheel &&
+  install -d -o admin -m 700 /home/admin/.ssh && install -o admin -m 600 /root/.ssh/authorized_keys /home/admin/.ssh/'
+inventory "$work/t2.ini" t2
+sed -i 's/ansible_user=root/ansible_user=admin/' "$work/t2.ini"
+vars_json admin "adm1n pass" t2 >"$work/t2.json"
+playbook admin-1 "$work/t2.ini" "$work/t2.json" bootstrap.yml
+p=; add "$(problems_of_first_run admin-1)"
+playbook admin-2 "$work/t2.ini" "$work/t2.json" bootstrap.yml
+add "$(problems_of_second_run admin-2)"
+add "$(target_problems t2)"
+echo "first run as admin with sudo:"; show admin-1
+echo "second run as admin with sudo:"; show admin-2
+report "bootstrap twice as a wheel user with sudo password" admin-2 "$p"
+"$here/target.sh" stop "$work/run" t2
+
+# --- 4. two targets, one inventory (the README's way for several machines) ----------------
+start t3 t4
+inventory "$work/two.ini" t3 t4
+# By hand: the hosts come from the inventory, the rest from a variables file.
+python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); [d.pop(k) for k in ("ansible_host","ansible_user","ansible_become_password")]; print(json.dumps(d))' \
+  "$work/t1.json" >"$work/two.json"
+playbook two "$work/two.ini" "$work/two.json" bootstrap.yml
+p=; add "$(problems_of_first_run two)"
+grep -q '^RECAP|t3|' "$work/two.summary" && grep -q '^RECAP|t4|' "$work/two.summary" || add "not both hosts in the recap"
+add "$(target_problems t3)"
+add "$(target_problems t4)"
+echo "two targets: ${last_seconds%.*} s, one target: ${one_target_seconds%.*} s"
+report "two targets from one inventory" two "$p"
+
+echo "target playbooks: $passed passed, $failed failed, $skipped skipped"
+[ $failed -eq 0 ]
