@@ -7,11 +7,9 @@ Confirm& Confirm::initial_value(bool value) {
   return *this;
 }
 
-Result<bool> Confirm::interact() { return interact_on(Term::stderr_term()); }
-
-Result<bool> Confirm::interact_on(const Term& term) {
+Result<bool> Confirm::interact(const TermIo& term) {
   input_ = initial_;
-  if (auto r = ::interact_on(*this, term); !r) return fail(std::move(r).error());
+  if (auto r = ::interact(*this, term); !r) return fail(std::move(r).error());
   return input_;
 }
 

@@ -9,8 +9,7 @@ class Confirm : public PromptInteraction {
  public:
   explicit Confirm(std::string prompt);
   Confirm& initial_value(bool value);
-  Result<bool> interact();
-  Result<bool> interact_on(const Term& term);
+  Result<bool> interact(const TermIo& term = Term::stderr_term());
 
   std::string render(const ThemeState& state) override;
   ThemeState on(const Key& key) override;

@@ -52,11 +52,9 @@ Input& Input::validate(Validator rule) {
   return *this;
 }
 
-Result<std::string> Input::interact() { return interact_on(Term::stderr_term()); }
-
-Result<std::string> Input::interact_on(const Term& term) {
+Result<std::string> Input::interact(const TermIo& term) {
   if (placeholder_.empty() && default_) placeholder_ = StringCursor(*default_ + " (default)");
-  if (auto r = ::interact_on(*this, term); !r) return fail(std::move(r).error());
+  if (auto r = ::interact(*this, term); !r) return fail(std::move(r).error());
   return input_.text();
 }
 
@@ -77,7 +75,7 @@ ThemeState Input::on(const Key& key) {
   return submit_or_error(input_.text(), validate_);
 }
 
-Result<void> Input::edit(const Key& key, const Term& term) {
+Result<void> Input::edit(const Key& key, const TermIo& term) {
   if (edit_common(input_, key)) return {};
   if (key.kind == Kind::Char && key.ch == 0x17) {  // Ctrl-W
     input_.delete_word_to_the_left();
@@ -111,10 +109,8 @@ Password& Password::validate(Validator rule) {
   return *this;
 }
 
-Result<std::string> Password::interact() { return interact_on(Term::stderr_term()); }
-
-Result<std::string> Password::interact_on(const Term& term) {
-  if (auto r = ::interact_on(*this, term); !r) return fail(std::move(r).error());
+Result<std::string> Password::interact(const TermIo& term) {
+  if (auto r = ::interact(*this, term); !r) return fail(std::move(r).error());
   return input_.text();
 }
 
@@ -129,7 +125,7 @@ ThemeState Password::on(const Key& key) {
   return submit_or_error(input_.text(), validate_);
 }
 
-Result<void> Password::edit(const Key& key, const Term& term) {
+Result<void> Password::edit(const Key& key, const TermIo& term) {
   // From the first key typed the process holds a password: no core dump.
   signal_guard::forbid_core_dumps();
   // Word editing would reveal where the spaces are; a password gets none.

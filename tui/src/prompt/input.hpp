@@ -16,12 +16,11 @@ class Input : public PromptInteraction {
   explicit Input(std::string prompt);
   Input& default_input(std::string text);
   Input& validate(Validator rule);
-  Result<std::string> interact();
-  Result<std::string> interact_on(const Term& term);
+  Result<std::string> interact(const TermIo& term = Term::stderr_term());
 
   std::string render(const ThemeState& state) override;
   ThemeState on(const Key& key) override;
-  Result<void> edit(const Key& key, const Term& term) override;
+  Result<void> edit(const Key& key, const TermIo& term) override;
 
  private:
   std::string prompt_;
@@ -35,12 +34,11 @@ class Password : public PromptInteraction {
  public:
   explicit Password(std::string prompt);
   Password& validate(Validator rule);
-  Result<std::string> interact();
-  Result<std::string> interact_on(const Term& term);
+  Result<std::string> interact(const TermIo& term = Term::stderr_term());
 
   std::string render(const ThemeState& state) override;
   ThemeState on(const Key& key) override;
-  Result<void> edit(const Key& key, const Term& term) override;
+  Result<void> edit(const Key& key, const TermIo& term) override;
 
  private:
   std::string prompt_;

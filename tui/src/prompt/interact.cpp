@@ -2,11 +2,11 @@
 
 #include "prompt/wrap.hpp"
 
-Result<void> PromptInteraction::edit(const Key&, const Term&) { return {}; }
+Result<void> PromptInteraction::edit(const Key&, const TermIo&) { return {}; }
 
 namespace {
 
-Result<void> run_loop(PromptInteraction& prompt, const Term& term) {
+Result<void> run_loop(PromptInteraction& prompt, const TermIo& term) {
   ThemeState state;
   std::string previous;
   for (;;) {
@@ -25,7 +25,7 @@ Result<void> run_loop(PromptInteraction& prompt, const Term& term) {
         // half-drawn state.
         std::string out = clear_lines_sequence(count_rows(previous, width));
         out += frame;
-        if (auto r = term.write_str(out); !r) return r;
+        if (auto r = term.write_str(out); !r) return fail(std::move(r).error());
         previous = std::move(frame);
       }
     }
@@ -44,16 +44,16 @@ Result<void> run_loop(PromptInteraction& prompt, const Term& term) {
       state = prompt.on(*key).kind == ThemeState::Cancel ? ThemeState::Active : ThemeState::Cancel;
       continue;
     }
-    if (auto r = prompt.edit(*key, term); !r) return r;
+    if (auto r = prompt.edit(*key, term); !r) return fail(std::move(r).error());
     state = prompt.on(*key);
   }
 }
 
 }  // namespace
 
-Result<void> interact_on(PromptInteraction& prompt, const Term& term) {
+Result<void> interact(PromptInteraction& prompt, const TermIo& term) {
   if (!term.is_term()) return fail(Error(ErrorKind::NotConnected, "not connected"));
-  if (auto r = term.hide_cursor(); !r) return r;
+  if (auto r = term.hide_cursor(); !r) return fail(std::move(r).error());
 
   // Echo stays off from the first key read until the prompt ends, so keys
   // typed faster than they are handled never appear on the screen.
@@ -61,9 +61,6 @@ Result<void> interact_on(PromptInteraction& prompt, const Term& term) {
   Result<void> result = run_loop(prompt, term);
   if (auto released = term.release_input(); !released) result = std::move(released);
 
-  auto shown = term.show_cursor();
-  if (!shown) return shown;
+  if (auto shown = term.show_cursor(); !shown) return fail(std::move(shown).error());
   return result;
 }
-
-Result<void> interact(PromptInteraction& prompt) { return interact_on(prompt, Term::stderr_term()); }

@@ -19,11 +19,9 @@ class PromptInteraction {
   virtual ThemeState on(const Key& key) = 0;
   /// Applies the editing keys to the prompt's editable text, if it has one.
   /// May read further bytes from `term` (the tail of a modified arrow key).
-  virtual Result<void> edit(const Key& key, const Term& term);
+  virtual Result<void> edit(const Key& key, const TermIo& term);
 };
 
 /// Runs the loop on `term` until the prompt submits (success) or is cancelled
 /// (the Interrupted error); hides the cursor for the duration.
-Result<void> interact_on(PromptInteraction& prompt, const Term& term);
-/// The same on the standard-error terminal.
-Result<void> interact(PromptInteraction& prompt);
+Result<void> interact(PromptInteraction& prompt, const TermIo& term = Term::stderr_term());

@@ -20,9 +20,9 @@ ThemeState SelectList::on(const Key& key) {
   return key.kind == Kind::Enter ? ThemeState::Submit : ThemeState::Active;
 }
 
-Result<void> SelectList::run(const Term* term) {
+Result<void> SelectList::run(const TermIo& term) {
   if (rows_.empty()) return fail(Error(ErrorKind::InvalidInput, "No items added to the list"));
-  return term ? interact_on(*this, *term) : interact(*this);
+  return interact(*this, term);
 }
 
 void SelectList::add(std::string label, std::string hint) {

@@ -23,7 +23,7 @@ class SelectList : public PromptInteraction {
  protected:
   /// Runs the loop; the chosen index is cursor() on success. An empty list is
   /// an InvalidInput error "No items added to the list", before any output.
-  Result<void> run(const Term* term);
+  Result<void> run(const TermIo& term);
   void add(std::string label, std::string hint);
   void set_cursor(std::size_t index) { cursor_ = index; }
 
@@ -63,11 +63,7 @@ class Select : public SelectList {
     return *this;
   }
 
-  Result<T> interact() { return finish(nullptr); }
-  Result<T> interact_on(const Term& term) { return finish(&term); }
-
- private:
-  Result<T> finish(const Term* term) {
+  Result<T> interact(const TermIo& term = Term::stderr_term()) {
     if (initial_) {
       for (std::size_t i = 0; i < values_.size(); ++i)
         if (values_[i] == *initial_) {
@@ -75,10 +71,11 @@ class Select : public SelectList {
           break;
         }
     }
-    if (auto r = run(term); !r) return std::unexpected(std::move(r).error());
+    if (auto r = run(term); !r) return fail(std::move(r).error());
     return values_[cursor()];
   }
 
+ private:
   std::vector<T> values_;
   std::optional<T> initial_;
 };

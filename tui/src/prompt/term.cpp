@@ -2,9 +2,9 @@
 // cursor, the window size, and reading keys in raw mode.
 //
 // Escape sequences the kit writes through this handle:
-//   ESC [ n A      cursor up n lines                  clear_last_lines
-//   CR ESC [ 2 K   column 0, erase the whole line     clear_last_lines
-//   ESC [ 1 B      cursor down one line               clear_last_lines
+//   ESC [ n A      cursor up n lines                  clear_lines_sequence
+//   CR ESC [ 2 K   column 0, erase the whole line     clear_lines_sequence
+//   ESC [ 1 B      cursor down one line               clear_lines_sequence
 //   ESC [ ? 25 l   hide the cursor                    hide_cursor
 //   ESC [ ? 25 h   show the cursor                    show_cursor; before Ctrl-C raises SIGINT
 //   ESC [ … m      colours and attributes, closed by ESC [ 0 m (built by the styles)
@@ -199,8 +199,6 @@ std::string clear_lines_sequence(std::size_t n) {
   return out;
 }
 
-Result<void> Term::clear_last_lines(std::size_t n) const { return write_all(out_fd_, clear_lines_sequence(n)); }
-
 // The signal guard shows the cursor on standard error only, so only a
 // handle on standard error tells it about the cursor.
 Result<void> Term::hide_cursor() const {
@@ -262,5 +260,3 @@ std::optional<TermSize> Term::size() const {
   if (ws.ws_row == 0 || ws.ws_col == 0) return std::nullopt;
   return TermSize{ws.ws_row, ws.ws_col};
 }
-
-std::optional<TermSize> terminal_size() { return Term::stderr_term().size(); }

@@ -16,7 +16,36 @@ struct TermSize {
   unsigned short cols;
 };
 
-class Term {
+/// What a prompt's loop needs of a terminal: frames out, keys in. Term is the
+/// real one; tests script one in memory.
+class TermIo {
+ public:
+  virtual ~TermIo() = default;
+
+  virtual bool is_term() const = 0;
+  /// Writes all of `text`; the first failing write's error is returned.
+  virtual Result<void> write_str(std::string_view text) const = 0;
+  virtual Result<void> hide_cursor() const = 0;
+  virtual Result<void> show_cursor() const = 0;
+
+  /// Blocks until one key is decoded.
+  virtual Result<Key> read_key() const = 0;
+  /// Reads `count` raw bytes from the key input (the tail of a modified arrow
+  /// key, ESC [ 1 ; m x).
+  virtual Result<std::string> read_bytes(std::size_t count) const = 0;
+
+  /// From the next key read on, typed keys are not echoed, between reads too,
+  /// until release_input(), whose failure to restore the input is returned.
+  virtual void hold_input() const = 0;
+  virtual Result<void> release_input() const = 0;
+  /// Whether a key is already waiting to be read on held input (a paste).
+  virtual bool key_waiting() const = 0;
+
+  /// Rows and columns of the output terminal, or nothing when unknown or zero.
+  virtual std::optional<TermSize> size() const = 0;
+};
+
+class Term : public TermIo {
  public:
   /// The handle on standard error; keys come from standard input when it is
   /// a terminal, else from /dev/tty opened for one key.
@@ -25,35 +54,24 @@ class Term {
   /// `in_fd` when it is a terminal, else from /dev/tty.
   Term(int out_fd, int in_fd);
 
-  bool is_term() const { return is_term_; }
+  bool is_term() const override { return is_term_; }
+  Result<void> write_str(std::string_view text) const override;
+  Result<void> hide_cursor() const override;
+  Result<void> show_cursor() const override;
 
-  /// Writes all of `text`; the first failing write's error is returned.
-  Result<void> write_str(std::string_view text) const;
-  /// Erases the last `n` lines and leaves the cursor at the start of the first.
-  Result<void> clear_last_lines(std::size_t n) const;
-  Result<void> hide_cursor() const;
-  Result<void> show_cursor() const;
+  /// Not a terminal: Unknown at once. Ctrl-C restores the terminal and raises
+  /// SIGINT; should the process survive, an Interrupted error "read interrupted".
+  Result<Key> read_key() const override;
+  /// In raw mode like a key.
+  Result<std::string> read_bytes(std::size_t count) const override;
 
-  /// Blocks until one key is decoded. Not a terminal: Unknown at once. Ctrl-C
-  /// restores the terminal and raises SIGINT; should the process survive, an
-  /// Interrupted error "read interrupted".
-  Result<Key> read_key() const;
-  /// Reads `count` raw bytes from the key input (the tail of a modified arrow
-  /// key, ESC [ 1 ; m x), in raw mode like a key.
-  Result<std::string> read_bytes(std::size_t count) const;
+  /// The key input stays in raw mode (no echo) between reads.
+  void hold_input() const override;
+  /// Restores the terminal's attributes if a held read changed them.
+  Result<void> release_input() const override;
+  bool key_waiting() const override;
 
-  /// From the next key read on, the key input stays in raw mode (no echo)
-  /// between reads too, until release_input(): keys typed faster than they
-  /// are read are never echoed by the terminal.
-  void hold_input() const;
-  /// Restores the terminal's attributes if a held read changed them; the
-  /// failure to restore them is returned.
-  Result<void> release_input() const;
-  /// Whether a key is already waiting to be read on held input (a paste).
-  bool key_waiting() const;
-
-  /// Rows and columns of the output terminal, or nothing when unknown or zero.
-  std::optional<TermSize> size() const;
+  std::optional<TermSize> size() const override;
 
  private:
   struct Held;
@@ -66,9 +84,7 @@ class Term {
   mutable std::shared_ptr<Held> held_;  ///< made by hold_input()
 };
 
-/// The bytes clear_last_lines(n) writes: up n, each line cleared and stepped
-/// over, up n again; nothing for 0.
+/// The bytes that erase the last `n` lines and leave the cursor at the start
+/// of the first: up n, each line cleared and stepped over, up n again;
+/// nothing for 0.
 std::string clear_lines_sequence(std::size_t n);
-
-/// Size of the terminal on standard error.
-std::optional<TermSize> terminal_size();

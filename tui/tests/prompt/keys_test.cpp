@@ -10,47 +10,9 @@
 #include <vector>
 
 #include "support/readable.hpp"
+#include "support/scripted_term.hpp"
 
 namespace {
-
-class ScriptedSource : public ByteSource {
- public:
-  ScriptedSource(std::initializer_list<std::string> chunks) : chunks_(chunks) {}
-
-  Result<std::optional<std::uint8_t>> next(bool wait) override {
-    if (ready() || (wait && advance())) return static_cast<std::uint8_t>(chunks_[chunk_][pos_++]);
-    if (wait) return fail(Error(ErrorKind::UnexpectedEof, "Reached end of file"));
-    return std::optional<std::uint8_t>{};
-  }
-
-  Result<std::string> read_some(std::size_t count) override {
-    if (!ready() && !advance()) return fail(Error(ErrorKind::UnexpectedEof, "Reached end of file"));
-    std::string out = chunks_[chunk_].substr(pos_, count);
-    pos_ += out.size();
-    return out;
-  }
-
-  // The bytes the decoder left for later reads.
-  std::string unread() const {
-    std::string rest;
-    for (std::size_t i = chunk_; i < chunks_.size(); ++i) rest += chunks_[i].substr(i == chunk_ ? pos_ : 0);
-    return rest;
-  }
-
- private:
-  bool ready() const { return chunk_ < chunks_.size() && pos_ < chunks_[chunk_].size(); }
-  bool advance() {
-    while (chunk_ + 1 < chunks_.size()) {
-      ++chunk_;
-      pos_ = 0;
-      if (ready()) return true;
-    }
-    return false;
-  }
-
-  std::vector<std::string> chunks_;
-  std::size_t chunk_ = 0, pos_ = 0;
-};
 
 using K = Key::Kind;
 

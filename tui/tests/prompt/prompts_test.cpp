@@ -1,10 +1,7 @@
-// The prompts driven through the redraw loop on a real pseudo-terminal: keys
-// are typed, and the bytes the prompt drew are read back.
+// The prompts driven through the redraw loop on a terminal in memory: keys
+// are typed chunk by chunk, and the bytes the prompt drew are kept.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -13,8 +10,8 @@
 #include "prompt/keys.hpp"
 #include "prompt/select.hpp"
 #include "prompt/unicode.hpp"
-#include "support/pty_pair.hpp"
 #include "support/readable.hpp"
+#include "support/scripted_term.hpp"
 
 namespace {
 
@@ -31,14 +28,24 @@ namespace {
 
 TEST(InputPrompt, DefaultShownAsPlaceholderAndSubmittedOnEnter) {
   DecisionOverride plain(false, false);  // ASCII symbols, no colours
-  PtyPair pty;
-  pty.type("\r");
+  ScriptedTerm term({"\r"});
   Input input("P");
   input.default_input("D");
-  auto [result, out] = pty.run([&] { return input.interact_on(pty.term()); });
+  auto result = input.interact(term);
+  const std::string& out = term.output();
   ASSERT_TRUE(result) << result.error().message();
   EXPECT_EQ(*result, "D");
   EXPECT_EQ(readable(out), readable(HIDE "*  P\n|  D (default)\n—  \n" ERASE3 "o  P\n|  D\n|\n" SHOW));
+}
+
+TEST(InputPrompt, APasteIsDrawnOnceWhenItsLastKeyIsApplied) {
+  DecisionOverride plain(false, false);  // ASCII symbols, no colours
+  ScriptedTerm term({"git pull", "\r"});
+  Input input("P");
+  auto result = input.interact(term);
+  ASSERT_TRUE(result) << result.error().message();
+  EXPECT_EQ(readable(term.output()),
+            readable(HIDE "*  P\n|   \n—  \n" ERASE3 "*  P\n|  git pull \n—  \n" ERASE3 "o  P\n|  git pull\n|\n" SHOW));
 }
 
 TEST(InputPrompt, EditingKeys) {
@@ -61,11 +68,9 @@ TEST(InputPrompt, EditingKeys) {
       {"\x7f\r", "D"},                           // still empty: the default
   };
   for (const auto& c : cases) {
-    PtyPair pty;
-    pty.type(c.keys);
     Input input("P");
     input.default_input("D");
-    auto r = pty.run([&] { return input.interact_on(pty.term()); }).first;
+    auto r = input.interact(ScriptedTerm({c.keys}));
     ASSERT_TRUE(r) << readable(c.keys) << ": " << r.error().message();
     EXPECT_EQ(*r, c.want) << readable(c.keys);
   }
@@ -74,10 +79,10 @@ TEST(InputPrompt, EditingKeys) {
 TEST(InputPrompt, EscapeCancels) {
   DecisionOverride plain(false, false);  // ASCII symbols, no colours
   for (const bool typed : {false, true}) {
-    PtyPair pty;
+    ScriptedTerm term(typed ? std::vector<std::string>{"b", "\x1b"} : std::vector<std::string>{"\x1b"});
     Input input("P");
-    auto [result, out] = pty.run([&] { return input.interact_on(pty.term()); },
-                                 typed ? std::vector<std::string>{"b", "\x1b"} : std::vector<std::string>{"\x1b"});
+    auto result = input.interact(term);
+    const std::string& out = term.output();
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error().kind(), ErrorKind::Interrupted);
     EXPECT_EQ(result.error().message(), "operation interrupted");
@@ -91,7 +96,6 @@ TEST(InputPrompt, EscapeCancels) {
 
 TEST(InputPrompt, ErrorFrameLastsUntilTheNextKey) {
   DecisionOverride plain(false, false);  // ASCII symbols, no colours
-  PtyPair pty;
   std::vector<std::string> seen;
   Input input("P");
   input.validate([&](const std::string& text) -> std::optional<std::string> {
@@ -100,7 +104,9 @@ TEST(InputPrompt, ErrorFrameLastsUntilTheNextKey) {
     return std::nullopt;
   });
   // One key at a time: keys that are already waiting are drawn as one frame.
-  auto [result, out] = pty.run([&] { return input.interact_on(pty.term()); }, {"\r", " ", "\r", "x", "\r"});
+  ScriptedTerm term({"\r", " ", "\r", "x", "\r"});
+  auto result = input.interact(term);
+  const std::string& out = term.output();
   ASSERT_TRUE(result);
   EXPECT_EQ(*result, " x");  // answers are kept as typed
   EXPECT_EQ(seen, (std::vector<std::string>{" ", " x"}));  // the empty Enter never reached it
@@ -115,10 +121,10 @@ TEST(InputPrompt, ErrorFrameLastsUntilTheNextKey) {
 TEST(PasswordPrompt, NeverShowsItsCharacters) {
   for (bool unicode : {false, true}) {
     DecisionOverride decisions(true, unicode);
-    PtyPair pty;
+    ScriptedTerm term({"\r", "kfQG", "\x7f", "VZY", "\x1b" "b", "\x17", "\x1b[1;5D", "\r"});
     Password password("Pw:");
-    auto [result, out] = pty.run([&] { return password.interact_on(pty.term()); },
-                                 {"\r", "kfQG", "\x7f", "VZY", "\x1b" "b", "\x17", "\x1b[1;5D", "\r"});
+    auto result = password.interact(term);
+    const std::string& out = term.output();
     ASSERT_TRUE(result);
     // Word keys do nothing in a password; a modified arrow leaves no stray characters.
     EXPECT_EQ(*result, "kfQVZY");
@@ -149,17 +155,16 @@ TEST(ConfirmPrompt, LettersArrowsAndEnter) {
       {false, "x q\r", false},   {true, RIGHT "y", true},
   };
   for (const auto& c : cases) {
-    PtyPair pty;
     // The case whose frames are checked types one key at a time.
     const bool framed = std::string(c.keys) == RIGHT "y";
-    if (!framed) pty.type(c.keys);
+    ScriptedTerm term(framed ? std::vector<std::string>{RIGHT, "y"} : std::vector<std::string>{c.keys});
     Confirm confirm("Keep standalone menu open anyway?");
     confirm.initial_value(c.initial);
-    auto [r, out] = pty.run([&] { return confirm.interact_on(pty.term()); },
-                            framed ? std::vector<std::string>{RIGHT, "y"} : std::vector<std::string>{});
+    auto r = confirm.interact(term);
+    const std::string& out = term.output();
     ASSERT_TRUE(r) << readable(c.keys);
     EXPECT_EQ(*r, c.want) << readable(c.keys) << " from " << c.initial;
-    if (c.keys == RIGHT "y") {
+    if (framed) {
       EXPECT_EQ(readable(out), readable(HIDE "*  Keep standalone menu open anyway?\n|  > Yes  /   No \n—  \n"
                                         ERASE3 "*  Keep standalone menu open anyway?\n|    Yes  / > No \n—  \n"
                                         ERASE3 "o  Keep standalone menu open anyway?\n|  Yes \n|\n" SHOW));
@@ -168,11 +173,9 @@ TEST(ConfirmPrompt, LettersArrowsAndEnter) {
 }
 
 Result<std::string> pick(const std::vector<std::string>& values, const std::string& keys) {
-  PtyPair pty;
-  pty.type(keys);
   Select<std::string> select("Pick");
   for (const auto& v : values) select.item(v, "label " + v, "");
-  return pty.run([&] { return select.interact_on(pty.term()); }).first;
+  return select.interact(ScriptedTerm({keys}));
 }
 
 TEST(SelectPrompt, CursorStopsAtBothEnds) {
@@ -199,11 +202,12 @@ TEST(SelectPrompt, CursorStopsAtBothEnds) {
 
 TEST(SelectPrompt, FramesShowHintsOnlyUnderTheCursor) {
   DecisionOverride plain(false, false);  // ASCII symbols, no colours
-  PtyPair pty;
   Select<std::string> select("Select a global command to continue:");
   select.item("setup", "setup", "Configure").item("clean", "clean", "");
   // x draws nothing: the frame is unchanged.
-  auto [result, out] = pty.run([&] { return select.interact_on(pty.term()); }, {"x", "j", "\r"});
+  ScriptedTerm term({"x", "j", "\r"});
+  auto result = select.interact(term);
+  const std::string& out = term.output();
   ASSERT_TRUE(result);
   EXPECT_EQ(*result, "clean");
   EXPECT_EQ(readable(out),
@@ -214,10 +218,11 @@ TEST(SelectPrompt, FramesShowHintsOnlyUnderTheCursor) {
 
 TEST(SelectPrompt, InitialValueEqualValuesAndCancel) {
   DecisionOverride plain(false, false);  // ASCII symbols, no colours
-  PtyPair pty;
   Select<int> select("Pick");
   select.items({{1, "one", ""}, {2, "two", ""}, {2, "zwei", ""}}).initial_value(2);
-  auto [result, out] = pty.run([&] { return select.interact_on(pty.term()); }, {"j", "\x1b"});
+  ScriptedTerm term({"j", "\x1b"});
+  auto result = select.interact(term);
+  const std::string& out = term.output();
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().kind(), ErrorKind::Interrupted);
   // The cursor moves by row, not by value; the cancelled frame keeps only its row.
@@ -226,13 +231,13 @@ TEST(SelectPrompt, InitialValueEqualValuesAndCancel) {
 }
 
 TEST(SelectPrompt, EmptyListFailsBeforeDrawing) {
-  PtyPair pty;
+  ScriptedTerm term({"\r"});
   Select<std::string> select("Pick");
-  auto [result, out] = pty.run([&] { return select.interact_on(pty.term()); });
+  auto result = select.interact(term);
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().kind(), ErrorKind::InvalidInput);
   EXPECT_EQ(result.error().message(), "No items added to the list");
-  EXPECT_EQ(out, "");
+  EXPECT_EQ(term.output(), "");
 }
 
 // A prompt whose frame is given by the test, to watch the loop itself.
@@ -258,11 +263,11 @@ TEST(InteractLoop, EraseCountFollowsTheTerminalWidth) {
       {40, "\x1b[36m" + std::string(40, 'a') + "\x1b[0m\n", 1},
   };
   for (const auto& c : cases) {
-    PtyPair pty(c.cols);
-    pty.type("\r");
+    ScriptedTerm term({"\r"}, c.cols);
     Scripted prompt;
     prompt.frame = c.frame;
-    auto [result, out] = pty.run([&] { return interact_on(prompt, pty.term()); });
+    auto result = interact(prompt, term);
+    const std::string& out = term.output();
     ASSERT_TRUE(result);
     const std::string up = "\x1b[" + std::to_string(c.rows) + "A";
     std::string erase = up;
@@ -272,31 +277,14 @@ TEST(InteractLoop, EraseCountFollowsTheTerminalWidth) {
 }
 
 TEST(InteractLoop, KeysThatCannotBeReadEndItWithTheCursorShown) {
-  // The keyboard is hung up, so the key reader falls back to /dev/tty. The
-  // prompt runs in a child of its own session, without a controlling
-  // terminal: that fallback fails too, instead of waiting for a key on the
-  // terminal the tests were started from.
-  PtyPair screen, keyboard;
-  keyboard.hang_up();
-  auto [status, out] = screen.run([&] {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      if (::setsid() < 0) ::_exit(2);
-      Scripted prompt;
-      prompt.frame = "x\n";
-      auto result = interact_on(prompt, Term(screen.slave(), keyboard.slave()));
-      if (result) ::_exit(3);
-      if (result.error().kind() == ErrorKind::Interrupted) ::_exit(4);
-      ::_exit(prompt.keys.empty() ? 0 : 5);
-    }
-    int st = -1;
-    while (pid > 0 && ::waitpid(pid, &st, 0) < 0 && errno == EINTR) {
-    }
-    return st;
-  });
-  ASSERT_TRUE(WIFEXITED(status)) << status;
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "2: no session, 3: a result, 4: interrupted, 5: keys read";
-  EXPECT_EQ(readable(out), readable(HIDE "x\n" SHOW));
+  ScriptedTerm hung_up;  // no key will ever come
+  Scripted prompt;
+  prompt.frame = "x\n";
+  auto result = interact(prompt, hung_up);
+  ASSERT_FALSE(result);
+  EXPECT_NE(result.error().kind(), ErrorKind::Interrupted);
+  EXPECT_EQ(readable(hung_up.output()), readable(HIDE "x\n" SHOW));
+  EXPECT_TRUE(prompt.keys.empty());
 }
 
 }  // namespace

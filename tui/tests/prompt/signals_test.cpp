@@ -262,15 +262,17 @@ TEST(SignalGuard, SignalDuringAKeyReadRestoresTheTerminal) {
     ASSERT_EQ(::tcgetattr(slave, &now), 0);
     EXPECT_EQ(now.c_lflag, before.c_lflag) << strsignal(c.sig);
     EXPECT_EQ(now.c_iflag, before.c_iflag) << strsignal(c.sig);
-    // Hidden once, shown once: by the key reader on Ctrl-C, by the guard otherwise.
+    // Hidden once, shown once: by the key reader on Ctrl-C, by the guard
+    // otherwise. A mark written now reaches the screen after all the child wrote.
+    ASSERT_EQ(::write(slave, "|", 1), 1);
     std::string shown;
     char buf[64];
-    for (pollfd p{master, POLLIN, 0}; ::poll(&p, 1, 100) > 0;) {
+    for (pollfd p{master, POLLIN, 0}; !shown.ends_with('|') && ::poll(&p, 1, 5000) > 0;) {
       const ssize_t n = ::read(master, buf, sizeof buf);
       if (n <= 0) break;
       shown.append(buf, static_cast<std::size_t>(n));
     }
-    EXPECT_EQ(readable(shown), "<esc>[?25l<esc>[?25h") << strsignal(c.sig);
+    EXPECT_EQ(readable(shown), "<esc>[?25l<esc>[?25h|") << strsignal(c.sig);
   }
   ::close(slave);
   ::close(master);

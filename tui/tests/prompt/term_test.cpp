@@ -39,15 +39,24 @@ struct Pty {
   void type(std::string_view bytes) const {
     ASSERT_EQ(::write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
   }
-  // Everything the terminal shows until it has been quiet for a moment.
-  std::string screen(std::chrono::milliseconds quiet = 150ms) const {
+  // What the terminal shows from now until it has shown `end` (5 s at most).
+  std::string screen_until(std::string_view end) const {
     std::string out;
     char buf[256];
-    for (pollfd p{master, POLLIN, 0}; ::poll(&p, 1, static_cast<int>(quiet.count())) > 0;) {
+    for (pollfd p{master, POLLIN, 0}; !out.ends_with(end) && ::poll(&p, 1, 5000) > 0;) {
       const ssize_t n = ::read(master, buf, sizeof buf);
       if (n <= 0) break;
       out.append(buf, static_cast<std::size_t>(n));
     }
+    return out;
+  }
+  // What the terminal showed in reply to the input it has taken in so far:
+  // a mark written now leaves after any echo of that input.
+  std::string echo() const {
+    constexpr std::string_view kMark = "<mark>";
+    if (::write(slave, kMark.data(), kMark.size()) != static_cast<ssize_t>(kMark.size())) return "<mark not written>";
+    std::string out = screen_until(kMark);
+    if (out.ends_with(kMark)) out.resize(out.size() - kMark.size());
     return out;
   }
   termios attrs() const {
@@ -107,14 +116,14 @@ TEST(TermKeys, DecodesWhatIsTypedWithoutEchoUntilEndOfInput) {
     ASSERT_TRUE(got.has_value()) << readable(c.bytes) << ": " << got.error().message();
     EXPECT_EQ(*got, c.want) << readable(c.bytes);
     EXPECT_TRUE(same_attrs(pty.attrs(), before)) << "attributes changed by " << readable(c.bytes);
-    EXPECT_EQ(readable(pty.screen(20ms)), "") << "echo of " << readable(c.bytes);
+    EXPECT_EQ(readable(pty.echo()), "") << "echo of " << readable(c.bytes);
   }
 
   // A frame written while a key is awaited still gets its carriage returns.
   auto pending = std::async(std::launch::async, [&term] { return term.read_key(); });
   ASSERT_TRUE(pty.wait_for_raw());
   ASSERT_TRUE(term.write_str("one\ntwo\n"));
-  EXPECT_EQ(pty.screen(), "one\r\ntwo\r\n");
+  EXPECT_EQ(pty.screen_until("two\r\n"), "one\r\ntwo\r\n");
   pty.type("x");
   ASSERT_EQ(pending.wait_for(5s), std::future_status::ready);
   EXPECT_EQ(pending.get().value(), Key::character(U'x'));
@@ -179,7 +188,9 @@ TEST(TermKeys, HeldInputEchoesNothingBetweenReadsAndIsRestoredAtRelease) {
   auto first = press(pty, term, "p");
   ASSERT_TRUE(first.has_value());
   pty.type("assw0rd");  // no read is waiting now
-  EXPECT_EQ(readable(pty.screen(50ms)), "");
+  pollfd taken_in{pty.slave, POLLIN, 0};
+  ASSERT_EQ(::poll(&taken_in, 1, 5000), 1);
+  EXPECT_EQ(readable(pty.echo()), "");
   std::string typed;
   for (int i = 0; i < 7; ++i) {
     auto key = term.read_key();
