@@ -66,7 +66,7 @@ TEST(ChildProcess, ReportsHowTheChildEndedOrWhyItCouldNotStart) {
 }
 
 TEST(ChildProcess, PipeEndsAreNotInheritedByLaterChildren) {
-  SpawnOptions first = shell("sleep 5");
+  SpawnOptions first = shell("exec sleep 5");
   first.out = Stdio::Pipe;
   auto holder = Child::spawn(first);
   ASSERT_TRUE(holder);
