@@ -75,7 +75,7 @@ void echo_and_canonical_off(termios& t) {
 void setup_child(int report, const PtyOptions& options) {
   termios t{};
   tcgetattr(0, &t);
-  echo_and_canonical_off(t);
+  if (!options.echo) echo_and_canonical_off(t);
   tcsetattr(0, TCSANOW, &t);
   const struct {
     const std::string& path;

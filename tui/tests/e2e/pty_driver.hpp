@@ -21,6 +21,8 @@ struct PtyOptions {
   std::string stdout_path = {};
   std::string stderr_path = {};
   std::string cwd = {};
+  /// Leave echo and canonical mode on, as a shell leaves the terminal.
+  bool echo = false;
 };
 
 struct PtyExit {

@@ -271,6 +271,27 @@ TEST_F(Storms, EveryPromptOfASetupRunSurvivesAKeyStormAndEndsOnEscape) {
 
 // A host name holding tabs, on a terminal where the tabs decide whether its
 // row folds: every key redraws the list in place, leaving one prompt header.
+// A password manager types a password faster than the prompt reads it: on a
+// terminal that echoes, no key may ever reach the screen in clear.
+TEST_F(Storms, APasswordTypedFasterThanItIsReadIsNeverEchoed) {
+  PtyDriver tty({wizard.string()}, box.env(), PtyOptions{.echo = true});
+  for (std::size_t i = 0; kStops[i].prompt != std::string("Remote administrator sudo password (to become root):"); ++i) {
+    ASSERT_TRUE(tty.expect(kStops[i].prompt));
+    tty.settle();
+    for (const char c : std::string(kStops[i].answer)) tty.key(std::string(1, c));
+    tty.key(PtyDriver::kEnter);
+  }
+  ASSERT_TRUE(tty.expect("Remote administrator sudo password (to become root):"));
+  tty.settle();
+  for (int i = 0; i < 300; ++i) tty.send("%");
+  tty.settle();
+  EXPECT_FALSE(tty.screen().contains("%")) << tty.dump();
+  const std::string text = tty.screen().text();
+  std::size_t masks = 0;
+  for (auto at = text.find("▪"); at != std::string::npos; at = text.find("▪", at + 1)) ++masks;
+  EXPECT_EQ(masks, 300u) << "every key is in the field, masked\n" << tty.dump();
+}
+
 TEST_F(Storms, TabsInHostNamesRedrawInPlace) {
   const std::string header = "◆  Select target Arch";  // the active header's first row
   box.dir.write_file(box.home / ".ssh/config",
