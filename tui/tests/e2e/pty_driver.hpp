@@ -75,6 +75,8 @@ class PtyDriver {
   pid_t pid() const { return pid_; }
   /// The terminal's master side (its attributes and window size).
   int master() const { return master_; }
+  /// The terminal's slave side, as the program opens it.
+  const std::string& slave_path() const { return slave_path_; }
   /// The attributes the program's terminal starts with. Read them here, not
   /// from the terminal: a fast program may already be in raw mode.
   static termios initial_attributes();

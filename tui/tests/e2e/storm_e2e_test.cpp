@@ -60,7 +60,9 @@ long peak_kb(pid_t pid) {
 /// Waits until the wizard has read every byte sent to it (the terminal's
 /// input queue is empty) and its output has settled.
 bool wait_consumed(PtyDriver& tty, std::chrono::seconds timeout) {
-  const int fd = open(("/proc/" + std::to_string(tty.pid()) + "/fd/0").c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+  // The terminal itself, not the wizard's /proc entry: once a password is
+  // typed, only root may look into the wizard's process.
+  const int fd = open(tty.slave_path().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return false;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   int queued = 1;
