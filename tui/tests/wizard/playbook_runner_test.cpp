@@ -218,6 +218,9 @@ TEST(RunPlaybookWithAnsible, AFailedTaskShowsItsReasonInBoldRedAndEveryRunIsLogg
   ScopedEnv config("ANSIBLE_CONFIG", std::nullopt);  // the project's own ansible.cfg
   ScopedEnv log_path("ANSIBLE_LOG_PATH", std::nullopt);
   ScopedEnv no_color("ANSIBLE_NOCOLOR", "1");
+  // The local connection's temporary folder, away from an account's home
+  // that may not exist (nobody's).
+  ScopedEnv remote_tmp("ANSIBLE_REMOTE_TMP", (dir / "remote-tmp").string());
 
   // First without XDG_STATE_HOME: the log goes where ansible.cfg says, into
   // a folder the runner creates; then into XDG_STATE_HOME's, after what an
