@@ -40,22 +40,12 @@ ThemeState submit_or_error(const std::string& text, const Validator& rule) {
 
 // ---- Input ----
 
-Input::Input(std::string prompt) : prompt_(std::move(prompt)) {}
+Input::Input(std::string prompt) : TextPrompt(std::move(prompt)) {}
 
 Input& Input::default_input(std::string text) {
+  placeholder_ = StringCursor(text + " (default)");
   default_ = std::move(text);
   return *this;
-}
-
-Input& Input::validate(Validator rule) {
-  validate_ = std::move(rule);
-  return *this;
-}
-
-Result<std::string> Input::interact(const TermIo& term) {
-  if (placeholder_.empty() && default_) placeholder_ = StringCursor(*default_ + " (default)");
-  if (auto r = ::interact(*this, term); !r) return fail(std::move(r).error());
-  return input_.text();
 }
 
 std::string Input::render(const ThemeState& state) {
@@ -102,17 +92,7 @@ Result<void> Input::edit(const Key& key, const TermIo& term) {
 
 // ---- Password ----
 
-Password::Password(std::string prompt) : prompt_(std::move(prompt)), mask_(theme::password_mask()) {}
-
-Password& Password::validate(Validator rule) {
-  validate_ = std::move(rule);
-  return *this;
-}
-
-Result<std::string> Password::interact(const TermIo& term) {
-  if (auto r = ::interact(*this, term); !r) return fail(std::move(r).error());
-  return input_.text();
-}
+Password::Password(std::string prompt) : TextPrompt(std::move(prompt)), mask_(theme::password_mask()) {}
 
 std::string Password::render(const ThemeState& state) {
   return theme::format_header(state, prompt_) + theme::format_input(state, input_.masked(mask_)) +

@@ -11,38 +11,49 @@
 /// A validation rule: nothing when the text is accepted, else the message.
 using Validator = std::function<std::optional<std::string>(const std::string&)>;
 
-class Input : public PromptInteraction {
+/// What both text prompts hold: the question, the typed text and its rule.
+template <class Self>
+class TextPrompt : public PromptInteraction {
  public:
-  explicit Input(std::string prompt);
-  Input& default_input(std::string text);
-  Input& validate(Validator rule);
-  Result<std::string> interact(const TermIo& term = Term::stderr_term());
+  Self& validate(Validator rule) {
+    validate_ = std::move(rule);
+    return static_cast<Self&>(*this);
+  }
+  /// The typed text once submitted, or the error that ended the prompt.
+  Result<std::string> interact(const TermIo& term = Term::stderr_term()) {
+    if (auto r = ::interact(*this, term); !r) return fail(std::move(r).error());
+    return input_.text();
+  }
 
-  std::string render(const ThemeState& state) override;
-  ThemeState on(const Key& key) override;
-  Result<void> edit(const Key& key, const TermIo& term) override;
-
- private:
+ protected:
+  explicit TextPrompt(std::string prompt) : prompt_(std::move(prompt)) {}
   std::string prompt_;
   StringCursor input_;
-  StringCursor placeholder_;
-  std::optional<std::string> default_;
   Validator validate_;
 };
 
-class Password : public PromptInteraction {
+class Input : public TextPrompt<Input> {
  public:
-  explicit Password(std::string prompt);
-  Password& validate(Validator rule);
-  Result<std::string> interact(const TermIo& term = Term::stderr_term());
+  explicit Input(std::string prompt);
+  Input& default_input(std::string text);
 
   std::string render(const ThemeState& state) override;
   ThemeState on(const Key& key) override;
   Result<void> edit(const Key& key, const TermIo& term) override;
 
  private:
-  std::string prompt_;
-  StringCursor input_;
-  Validator validate_;
+  StringCursor placeholder_;
+  std::optional<std::string> default_;
+};
+
+class Password : public TextPrompt<Password> {
+ public:
+  explicit Password(std::string prompt);
+
+  std::string render(const ThemeState& state) override;
+  ThemeState on(const Key& key) override;
+  Result<void> edit(const Key& key, const TermIo& term) override;
+
+ private:
   char32_t mask_;
 };
