@@ -1,6 +1,7 @@
 // main.cpp: preflight, the intro, the command menu, and the one place where
 // an error becomes a report and an exit status; --help and --version.
 #include <fcntl.h>
+#include <malloc.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -60,6 +61,9 @@ int main(int argc, char** argv) {
   // variables file, say) and receive what is meant for that stream.
   for (int fd = 0; fd <= 2; ++fd)
     if (fcntl(fd, F_GETFD) < 0 && open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd) return 1;
+  // The spinner's and the runner's short-lived threads allocate little: one
+  // heap for all threads instead of a new arena for each.
+  mallopt(M_ARENA_MAX, 1);
   signal_guard::install();
   if (argc > 1 && std::string_view(argv[1]) == "--help") return print(help_text());
   if (argc > 1 && std::string_view(argv[1]) == "--version") return print("tervane-wizard " TERVANE_VERSION "\n");
