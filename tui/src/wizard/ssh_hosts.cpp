@@ -125,30 +125,21 @@ constexpr off_t kMaxConfigBytes = 1 << 20;
 // that reads without error. Opened without blocking, so a FIFO put there
 // cannot hold the wizard; it is refused by its type right after.
 std::optional<std::string> read_config(const fs::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return std::nullopt;
-  std::optional<std::string> text;
+  const sys::Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxConfigBytes) {
-    // Read to the end rather than to the size seen: the file may change
-    // meanwhile, and anything past the limit makes it unreadable.
-    std::string buf(static_cast<std::size_t>(kMaxConfigBytes) + 1, '\0');
-    std::size_t got = 0;
-    for (;;) {
-      const ssize_t n = sys::retry_eintr([&] { return ::read(fd, buf.data() + got, buf.size() - got); });
-      if (n < 0) break;
-      got += static_cast<std::size_t>(n);
-      if (n == 0 || got == buf.size()) {
-        if (got <= static_cast<std::size_t>(kMaxConfigBytes)) {
-          buf.resize(got);
-          text = std::move(buf);
-        }
-        break;
-      }
-    }
+  if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxConfigBytes) return std::nullopt;
+  // Read to the end rather than to the size seen: the file may change
+  // meanwhile, and anything past the limit makes it unreadable. The text
+  // grows with what is read, so a small file costs little memory.
+  std::string text;
+  char chunk[16384];
+  for (;;) {
+    const ssize_t n = sys::retry_eintr([&] { return ::read(fd.get(), chunk, sizeof chunk); });
+    if (n < 0) return std::nullopt;
+    if (n == 0) return text;
+    if (text.size() + static_cast<std::size_t>(n) > static_cast<std::size_t>(kMaxConfigBytes)) return std::nullopt;
+    text.append(chunk, static_cast<std::size_t>(n));
   }
-  ::close(fd);
-  return text;
 }
 
 }  // namespace
