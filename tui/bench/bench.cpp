@@ -322,7 +322,7 @@ std::string ansible_lines(int count) {
       "fatal: [workstation]: FAILED! => {\"changed\": false, \"msg\": \"boom\"}\r",
       "\u00a0 ok: [workstation] indented by Unicode white space",
       "",
-      "included: /work/roles/base/tasks/fonts.yml for workstation",
+      "included: roles/base/tasks/fonts.yml for workstation",
       "bad bytes \xff\xfe in a line that is dropped",
       "PLAY RECAP *******************************************************************",
       "unreachable: [w]",
