@@ -147,8 +147,6 @@ std::optional<std::string> read_config(const fs::path& path) {
 std::vector<SshHost> read_ssh_hosts() {
   auto home = home_dir();
   fs::path config = fs::path(home ? *home : std::string("~")) / ".ssh" / "config";
-  struct stat st {};
-  if (stat(config.c_str(), &st) != 0) return {};
   auto text = read_config(config);
   if (!text || !unicode::is_valid_utf8(*text)) return {};
   return parse_ssh_config(*text);
