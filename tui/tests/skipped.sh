@@ -12,12 +12,14 @@ for preset in ("debug", "tsan"):
     if not os.path.exists(log):
         continue
     text = open(log, encoding="utf-8", errors="replace").read()
-    for block in re.split(r"\n(?=\d+/\d+ Testing: )", text):
-        m = re.match(r"\d+/\d+ Testing: (\S+)", block)
-        if not m or "[  SKIPPED ]" not in block:
+    # One test's output runs from its "[ RUN      ]" line to the next; a
+    # shard of the unit tests holds many.
+    for block in text.split("[ RUN      ] ")[1:]:
+        name = block.split("\n", 1)[0].strip()
+        if not re.search(r"^\[  SKIPPED \] " + re.escape(name) + r" \(\d+ ms\)", block, re.M):
             continue
         why = re.search(r": Skipped\n(.*)", block)
-        skips.append((m.group(1), why.group(1).strip() if why and why.group(1).strip() else "no reason given"))
+        skips.append((name, why.group(1).strip() if why and why.group(1).strip() else "no reason given"))
 log = os.path.join(build, "playbooks.log")
 if os.path.exists(log):
     for line in open(log, encoding="utf-8", errors="replace"):

@@ -128,7 +128,10 @@ std::optional<std::u32string> to_u32(std::string_view bytes) {
   return out;
 }
 
-bool is_white_space(char32_t c) { return detail::white_space(c); }
+bool is_white_space(char32_t c) {
+  if (c < 0x80) return c == ' ' || (c >= '\t' && c <= '\r');  // most text is ASCII
+  return detail::white_space(c);
+}
 
 
 int char_width(char32_t c) {

@@ -39,6 +39,21 @@ class Capture {
 
 std::string pad(std::size_t n) { return std::string(n, ' '); }
 
+/// Waits until `done()` holds, checking every few milliseconds; false after
+/// two seconds, which no ticker running at its rate comes near.
+template <class Pred>
+bool wait_until(Pred done) {
+  const auto give_up = std::chrono::steady_clock::now() + 2s;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > give_up) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
+
+/// Longer than one tick: a ticker still running would have drawn by then.
+constexpr auto kMoreThanATick = 130ms;
+
 /// The frame characters found in `bytes`, in drawing order.
 std::vector<std::string> frames_in(std::string_view bytes, std::vector<std::string> glyphs) {
   std::vector<std::string> found;
@@ -68,7 +83,7 @@ TEST(SpinnerHidden, DecidedFromTheEnvironmentAndWritesNothingAtAll) {
   {
     ProgressBar bar = spinner();
     bar.start("Cleaning");
-    std::this_thread::sleep_for(150ms);
+    std::this_thread::sleep_for(kMoreThanATick);
     bar.finish_with_state("Removed.", ThemeState::Submit);
     spinner().start("Dropped while running");
   }
@@ -90,15 +105,18 @@ TEST(SpinnerFrames, CycleAllButTheLastCharacterEveryHundredMilliseconds) {
     DecisionOverride decisions(c.colours, c.unicode);
     Capture out;
     ProgressBar bar(out.target(20));
+    const auto started = std::chrono::steady_clock::now();
     bar.start("Busy");  // no letter is also a frame character
-    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(wait_until([&] { return frames_in(out.bytes(), c.glyphs).size() >= 4; })) << out.bytes();
     bar.finish_with_state("", ThemeState::Submit);
+    const auto elapsed = std::chrono::steady_clock::now() - started;
     const std::string bytes = out.bytes();
     EXPECT_TRUE(bytes.starts_with("\r" + c.frame0 + "  Busy" + pad(13) + "\r")) << bytes;
 
+    // Four frames take three ticks; more frames than ticks would mean a faster ticker.
     const auto frames = frames_in(bytes, c.glyphs);
-    ASSERT_GE(frames.size(), 4u);
-    EXPECT_LE(frames.size(), 7u) << "one frame per 100 ms";
+    EXPECT_GE(elapsed, 300ms) << "one frame per 100 ms";
+    EXPECT_LE(frames.size(), 1 + static_cast<std::size_t>(elapsed / 100ms)) << "one frame per 100 ms";
     const auto& g = c.glyphs;
     EXPECT_EQ(std::vector(frames.begin(), frames.begin() + 4),
               (std::vector<std::string>{g[0], g[1], g[2], g[0]}));
@@ -143,7 +161,7 @@ TEST(SpinnerFinish, FinalLineTakesThePlaceOfTheLiveLineAndASecondFinishWritesNot
   EXPECT_TRUE(tail.ends_with("\r" ESC "[2K")) << tail;
 
   bar.finish_with_state("Again", ThemeState::Submit);
-  std::this_thread::sleep_for(150ms);
+  std::this_thread::sleep_for(kMoreThanATick);
   EXPECT_EQ(out.bytes(), bytes) << "second finish or ticker wrote";
 }
 
@@ -152,13 +170,12 @@ TEST(SpinnerDrop, RunningSpinnerIsErasedAndStopsTicking) {
   Capture out, replaced;
   ProgressBar bar(out.target(24));
   bar.start("Syncing\nto the cache");
-  std::this_thread::sleep_for(250ms);
-  EXPECT_GE(frames_in(out.bytes(), {"◐"}).size(), 1u) << "the ticker ran";
+  ASSERT_TRUE(wait_until([&] { return !frames_in(out.bytes(), {"◐"}).empty(); })) << "the ticker ran";
   bar = ProgressBar(replaced.target(24));  // the running one is dropped here
   const std::string bytes = out.bytes();
   EXPECT_TRUE(bytes.ends_with("\r" ESC "[2K" ESC "[1B" ESC "[2K" ESC "[1A")) << "both rows erased";
   EXPECT_EQ(bytes.find("◇"), std::string::npos) << "no final line";
-  std::this_thread::sleep_for(200ms);
+  std::this_thread::sleep_for(kMoreThanATick);
   EXPECT_EQ(out.bytes(), bytes) << "drawn after the line was cleared";
 }
 

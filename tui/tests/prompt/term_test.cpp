@@ -66,7 +66,7 @@ struct Pty {
   }
   // Waits until a reader has put the terminal into raw input mode.
   bool wait_for_raw() const {
-    for (int i = 0; i < 500; ++i, std::this_thread::sleep_for(10ms))
+    for (int i = 0; i < 5000; ++i, std::this_thread::sleep_for(1ms))
       if ((attrs().c_lflag & ICANON) == 0) return true;
     return false;
   }
