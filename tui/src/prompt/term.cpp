@@ -15,9 +15,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <string>
@@ -93,39 +96,99 @@ class RawInput {
   termios saved_;
 };
 
-// Bytes from a terminal descriptor in raw mode.
+// Bytes read from the key input but not yet decoded. One read takes all that
+// is waiting (the three bytes of an arrow key at once, a paste in blocks), and
+// what the key being decoded leaves is kept for the next key, whichever
+// prompt reads it. Only the main thread reads keys.
+struct TypedAhead {
+  std::array<unsigned char, 4096> bytes;
+  std::size_t at = 0;
+  std::size_t end = 0;
+  // The terminal they came from: its device, and when that was made (a
+  // pseudo-terminal's number is reused once it is closed).
+  dev_t device = 0;
+  timespec made{};
+
+  bool empty() const { return at == end; }
+  std::size_t available() const { return end - at; }
+
+  // Keys are about to be read from `fd`: bytes typed on another terminal
+  // are not its keys.
+  void attach(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) st = {};
+    if (st.st_rdev == device && st.st_ctim.tv_sec == made.tv_sec && st.st_ctim.tv_nsec == made.tv_nsec) return;
+    device = st.st_rdev;
+    made = st.st_ctim;
+    at = end = 0;
+  }
+
+  // Blocks until at least one byte has been read from `fd`; a descriptor
+  // left non-blocking is waited on with poll.
+  Result<void> fill(int fd) {
+    for (;;) {
+      const ssize_t n = retry_eintr([&] { return ::read(fd, bytes.data(), bytes.size()); });
+      if (n > 0) {
+        at = 0;
+        end = static_cast<std::size_t>(n);
+        return {};
+      }
+      if (n == 0) return fail(end_of_input());
+      if (errno != EAGAIN && errno != EWOULDBLOCK) return fail_errno(errno);
+      pollfd p{fd, POLLIN, 0};
+      if (retry_eintr([&] { return ::poll(&p, 1, -1); }) < 0) return fail_errno(errno);
+    }
+  }
+};
+
+TypedAhead& typed_ahead() {
+  static TypedAhead bytes;
+  return bytes;
+}
+
+// Whether a byte can be read from `fd` within `timeout_ms`.
+bool readable(int fd, int timeout_ms = 0) {
+  pollfd p{fd, POLLIN, 0};
+  return retry_eintr([&] { return ::poll(&p, 1, timeout_ms); }) > 0;
+}
+
+// A terminal sends a character's bytes together, but a read can end inside
+// one when the kernel's input buffer (4095 bytes) is full, as in a paste; the
+// rest follows within microseconds.
+constexpr int kRestOfCharacterMs = 50;
+
+// Bytes from a terminal descriptor in raw mode, through the typed-ahead bytes.
 class FdSource : public ByteSource {
  public:
   explicit FdSource(int fd) : fd_(fd) {}
 
-  // Each byte is read only after a zero-timeout poll says it is there: the
+  // Without `wait`, a byte is taken only when one has already arrived: the
   // decoder must be able to tell "ESC alone" from "ESC [ ..." without
-  // blocking. When the caller is prepared to wait, an unbounded poll does
-  // the waiting and the zero-timeout check runs again.
+  // blocking.
   Result<std::optional<std::uint8_t>> next(bool wait) override {
-    pollfd p{fd_, POLLIN, 0};
-    for (;;) {
-      const int ready = retry_eintr([&] { return ::poll(&p, 1, 0); });
-      if (ready < 0) return fail_errno(errno);
-      if (ready > 0) {
-        unsigned char b = 0;
-        const ssize_t n = retry_eintr([&] { return ::read(fd_, &b, 1); });
-        if (n < 0) return fail_errno(errno);
-        if (n == 0) return fail(end_of_input());
-        return std::optional<std::uint8_t>(b);
-      }
-      if (!wait) return std::optional<std::uint8_t>{};
-      if (retry_eintr([&] { return ::poll(&p, 1, -1); }) < 0) return fail_errno(errno);
+    TypedAhead& in = typed_ahead();
+    if (in.empty()) {
+      if (!wait && !readable(fd_)) return std::optional<std::uint8_t>{};
+      if (auto r = in.fill(fd_); !r) return fail(std::move(r).error());
     }
+    return std::optional<std::uint8_t>(in.bytes[in.at++]);
   }
 
+  // The first byte is waited for; the rest only briefly, so that a
+  // character split between two reads still comes whole.
   Result<std::string> read_some(std::size_t count) override {
-    std::string buf(count, '\0');
-    const ssize_t n = retry_eintr([&] { return ::read(fd_, buf.data(), count); });
-    if (n < 0) return fail_errno(errno);
-    if (n == 0 && count > 0) return fail(end_of_input());
-    buf.resize(static_cast<std::size_t>(n));
-    return buf;
+    TypedAhead& in = typed_ahead();
+    std::string out;
+    while (out.size() < count) {
+      if (in.empty()) {
+        if (!out.empty() && !readable(fd_, kRestOfCharacterMs)) break;
+        if (auto r = in.fill(fd_); !r) return fail(std::move(r).error());
+      }
+      const std::size_t n = std::min(count - out.size(), in.available());
+      out.append(reinterpret_cast<const char*>(in.bytes.data() + in.at), n);
+      in.at += n;
+    }
+    return out;
   }
 
  private:
@@ -158,6 +221,7 @@ Result<std::shared_ptr<Term::Held>> Term::raw_input() const {
   auto input = KeyInput::open(in_fd_);
   if (!input) return fail(std::move(input).error());
   held->input.emplace(std::move(*input));
+  typed_ahead().attach(held->input->fd());
   auto raw = RawInput::enter(held->input->fd());
   if (!raw) {
     held->input.reset();
@@ -180,8 +244,7 @@ Result<void> Term::release_input() const {
 
 bool Term::key_waiting() const {
   if (!held_ || !held_->raw) return false;
-  pollfd p{held_->input->fd(), POLLIN, 0};
-  return retry_eintr([&] { return ::poll(&p, 1, 0); }) > 0;
+  return !typed_ahead().empty() || readable(held_->input->fd());
 }
 
 Term Term::stderr_term() { return Term(STDERR_FILENO, STDIN_FILENO); }

@@ -37,6 +37,9 @@ constexpr std::string_view kBoldGreen = "\x1b[1;32m";
 constexpr std::string_view kBoldCyan = "\x1b[1;36m";
 constexpr std::string_view kBoldWhite = "\x1b[1;37m";
 constexpr std::size_t kReadBuffer = 64 * 1024;
+// A read of Ansible's lines grows by about a third once coloured; only the
+// pages a batch fills are ever touched.
+constexpr std::size_t kBatchReserve = 2 * kReadBuffer;
 
 // One lock per output stream, so that lines of one stream never interleave.
 std::mutex& stream_lock(int fd) {
@@ -158,10 +161,14 @@ void append_dimmed(std::string& out, std::string_view line) {
 // read buffer are formatted from it in place, and only a line that a read
 // leaves unfinished is kept aside, to be completed by the following reads
 // (so a line without a line feed is held whole in memory until it ends).
-// The read and output buffers are reused across reads.
+// The read and output buffers are reused across reads. The output buffer is
+// reserved once, large enough for what a read of ordinary output becomes, so
+// that it never grows through a trail of freed copies; buffers that one long
+// line made larger are given back once it has gone out.
 void copy_lines(sys::Fd in, int out, void (*append)(std::string&, std::string_view)) {
   const std::unique_ptr<char[]> buf(new char[kReadBuffer]);
   std::string pending, batch;
+  batch.reserve(kBatchReserve);
   auto deliver = [&](std::string_view line, bool ended_by_lf) {
     if (ended_by_lf && line.ends_with('\r')) line.remove_suffix(1);
     if (line.empty() || !valid_utf8(line)) return;
@@ -184,11 +191,16 @@ void copy_lines(sys::Fd in, int out, void (*append)(std::string&, std::string_vi
         pending.append(p, nl);
         deliver(pending, true);
         pending.clear();
+        if (pending.capacity() > kReadBuffer) std::string().swap(pending);
       }
       p = nl + 1;
     }
     write_locked(out, batch);
     batch.clear();
+    if (batch.capacity() > kBatchReserve) {
+      std::string().swap(batch);
+      batch.reserve(kBatchReserve);
+    }
   }
   if (!pending.empty()) deliver(pending, false);
   write_locked(out, batch);

@@ -201,3 +201,50 @@ TEST(TermKeys, HeldInputEchoesNothingBetweenReadsAndIsRestoredAtRelease) {
   ASSERT_TRUE(term.release_input());
   EXPECT_TRUE(same_attrs(pty.attrs(), before));
 }
+
+// Keys that arrive together are read together but decoded one at a time: the
+// rest waits for the next read, made through whichever handle the next prompt
+// uses, and a character split between two reads still comes whole. Keys left
+// over from a terminal that has gone are not keys of the next one.
+TEST(TermKeys, KeysReadTogetherReachTheNextPromptAndNoOtherTerminal) {
+  {
+    Pty pty;
+    const Term first(pty.slave, pty.slave);
+    first.hold_input();
+    auto key = press(pty, first, "ab\x1b[A");
+    ASSERT_TRUE(key.has_value());
+    EXPECT_EQ(*key, Key::character(U'a'));
+    ASSERT_TRUE(first.release_input());
+
+    const Term next(pty.slave, pty.slave);
+    next.hold_input();
+    EXPECT_EQ(next.read_key().value(), Key::character(U'b'));
+    EXPECT_EQ(next.read_key().value(), Key::of(K::ArrowUp));
+
+    // A read takes at most 4,095 bytes from the terminal, here the first two
+    // of the four of the emoji.
+    const std::string paste = std::string(4093, 'x') + "\xf0\x9f\x98\x80";
+    pty.type(paste);
+    int queued = 0;
+    for (int i = 0; i < 5000 && queued < 4095; ++i, std::this_thread::sleep_for(1ms))
+      ::ioctl(pty.slave, FIONREAD, &queued);
+    ASSERT_EQ(queued, 4095);
+    std::u32string got;
+    for (int i = 0; i < 4094; ++i) {
+      auto k = next.read_key();
+      ASSERT_TRUE(k.has_value());
+      got += k->ch;
+    }
+    EXPECT_EQ(std::count(got.begin(), got.end(), U'x'), 4093);
+    EXPECT_EQ(static_cast<std::uint32_t>(got.back()), 0x1F600u);
+
+    pty.type("zz");  // one is read, one is left behind with the terminal
+    EXPECT_EQ(next.read_key().value(), Key::character(U'z'));
+    ASSERT_TRUE(next.release_input());
+  }
+  Pty other;
+  const Term term(other.slave, other.slave);
+  auto key = press(other, term, "q");
+  ASSERT_TRUE(key.has_value());
+  EXPECT_EQ(*key, Key::character(U'q'));
+}
