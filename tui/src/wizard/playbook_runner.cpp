@@ -93,36 +93,25 @@ struct Paint {
   std::string_view colour;
 };
 
-// The paint of the prefix rows of the table for the trimmed line `t`, tested
-// in order; nullopt where none of them matches. The first byte picks the
-// only rows that can.
+// The rows of the table that look at how the trimmed line starts, in order.
+struct PrefixRow {
+  std::string_view prefix;
+  Paint paint;
+};
+constexpr PrefixRow kPrefixRows[] = {
+    {"PLAY RECAP", {true, kBoldWhite}},  {"PLAY [", {true, kBoldWhite}},   {"PLAY *", {true, kBoldWhite}},
+    {"TASK [", {false, kBoldCyan}},      {"ok:", {false, kBoldGreen}},     {"changed:", {false, kBoldYellow}},
+    {"failed:", {false, kBoldRed}},      {"fatal:", {false, kBoldRed}},    {"skipping:", {false, kDim}},
+    {"unreachable:", {false, kBoldRed}},
+};
+// The first bytes of those prefixes: most lines start with none of them.
+constexpr std::string_view kPrefixStarts = "PTocfsu";
+
+// The paint of the first prefix row that the trimmed line `t` matches.
 std::optional<Paint> prefix_paint(std::string_view t) {
-  switch (t.empty() ? '\0' : t.front()) {
-    case 'P':
-      if (t.starts_with("PLAY RECAP") || t.starts_with("PLAY [") || t.starts_with("PLAY *"))
-        return Paint{true, kBoldWhite};
-      break;
-    case 'T':
-      if (t.starts_with("TASK [")) return Paint{false, kBoldCyan};
-      break;
-    case 'o':
-      if (t.starts_with("ok:")) return Paint{false, kBoldGreen};
-      break;
-    case 'c':
-      if (t.starts_with("changed:")) return Paint{false, kBoldYellow};
-      break;
-    case 'f':
-      if (t.starts_with("failed:") || t.starts_with("fatal:")) return Paint{false, kBoldRed};
-      break;
-    case 's':
-      if (t.starts_with("skipping:")) return Paint{false, kDim};
-      break;
-    case 'u':
-      if (t.starts_with("unreachable:")) return Paint{false, kBoldRed};
-      break;
-    default:
-      break;
-  }
+  if (t.empty() || kPrefixStarts.find(t.front()) == std::string_view::npos) return std::nullopt;
+  for (const PrefixRow& row : kPrefixRows)
+    if (t.starts_with(row.prefix)) return row.paint;
   return std::nullopt;
 }
 
