@@ -217,7 +217,12 @@ void guarded_signals(sigset_t* set) {
   for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) sigaddset(set, sig);
 }
 
-void forbid_core_dumps() { (void)::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0); }
+void forbid_core_dumps() {
+  // Called for every key of a password prompt; the flag, once cleared, stays
+  // cleared, so one system call is enough.
+  static std::atomic<bool> done{false};
+  if (!done.exchange(true)) (void)::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+}
 
 int register_child(pid_t pid) {
   if (pid <= 0) return -1;

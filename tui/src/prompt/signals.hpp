@@ -22,7 +22,8 @@ void install();
 void guarded_signals(sigset_t* set);
 
 /// Marks the process not dumpable from now on: no core file, no ptrace by
-/// the same user (for a process that holds a password).
+/// the same user (for a process that holds a password). Only the first call
+/// does anything.
 void forbid_core_dumps();
 
 /// Registers a running child: a signal that ends this process is passed on
