@@ -13,13 +13,13 @@
 #include <fstream>
 #include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "e2e/pty_driver.hpp"
 #include "e2e/sandbox.hpp"
+#include "support/eventually.hpp"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -49,10 +49,7 @@ std::vector<std::string> processes_with(const std::string& needle) {
 }
 
 bool none_left(const std::string& needle, std::chrono::milliseconds within) {
-  for (auto end = std::chrono::steady_clock::now() + within; std::chrono::steady_clock::now() < end;
-       std::this_thread::sleep_for(50ms))
-    if (processes_with(needle).empty()) return true;
-  return processes_with(needle).empty();
+  return eventually([&] { return processes_with(needle).empty(); }, within, 50ms);
 }
 
 // A project whose playbooks run on this machine (no SSH), a configured host,
@@ -145,9 +142,8 @@ TEST_F(Safety, SignalsDuringARunLeaveNoRunFileNoCoreAndNoPlaybookProcess) {
     });
     tty->key(PtyDriver::kEnter);  // the whole bootstrap
     ASSERT_TRUE(tty->expect("TASK [Wait]", 120s)) << tty->dump();
-    for (auto deadline = std::chrono::steady_clock::now() + 30s; processes_with("sleep 29.25").empty();
-         std::this_thread::sleep_for(50ms))
-      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the task did not start";
+    ASSERT_TRUE(eventually([] { return !processes_with("sleep 29.25").empty(); }, 30s, 50ms))
+        << "the task did not start";
     EXPECT_EQ(run_files_in(box.tmp).size(), 2u);
     tty->kill_with(sig);
     const PtyExit end = tty->wait();

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/eventually.hpp"
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -38,18 +40,6 @@ class Capture {
 };
 
 std::string pad(std::size_t n) { return std::string(n, ' '); }
-
-/// Waits until `done()` holds, checking every few milliseconds; false after
-/// two seconds, which no ticker running at its rate comes near.
-template <class Pred>
-bool wait_until(Pred done) {
-  const auto give_up = std::chrono::steady_clock::now() + 2s;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > give_up) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
 
 /// Longer than one tick: a ticker still running would have drawn by then.
 constexpr auto kMoreThanATick = 130ms;
@@ -107,7 +97,7 @@ TEST(SpinnerFrames, CycleAllButTheLastCharacterEveryHundredMilliseconds) {
     ProgressBar bar(out.target(20));
     const auto started = std::chrono::steady_clock::now();
     bar.start("Busy");  // no letter is also a frame character
-    ASSERT_TRUE(wait_until([&] { return frames_in(out.bytes(), c.glyphs).size() >= 4; })) << out.bytes();
+    ASSERT_TRUE(eventually([&] { return frames_in(out.bytes(), c.glyphs).size() >= 4; }, 2s)) << out.bytes();
     bar.finish_with_state("", ThemeState::Submit);
     const auto elapsed = std::chrono::steady_clock::now() - started;
     const std::string bytes = out.bytes();
@@ -170,7 +160,7 @@ TEST(SpinnerDrop, RunningSpinnerIsErasedAndStopsTicking) {
   Capture out, replaced;
   ProgressBar bar(out.target(24));
   bar.start("Syncing\nto the cache");
-  ASSERT_TRUE(wait_until([&] { return !frames_in(out.bytes(), {"◐"}).empty(); })) << "the ticker ran";
+  ASSERT_TRUE(eventually([&] { return !frames_in(out.bytes(), {"◐"}).empty(); }, 2s)) << "the ticker ran";
   bar = ProgressBar(replaced.target(24));  // the running one is dropped here
   const std::string bytes = out.bytes();
   EXPECT_TRUE(bytes.ends_with("\r" ESC "[2K" ESC "[1B" ESC "[2K" ESC "[1A")) << "both rows erased";

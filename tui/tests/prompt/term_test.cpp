@@ -20,6 +20,7 @@
 #include <thread>
 #include <utility>
 
+#include "support/eventually.hpp"
 #include "support/readable.hpp"
 
 namespace {
@@ -66,9 +67,7 @@ struct Pty {
   }
   // Waits until a reader has put the terminal into raw input mode.
   bool wait_for_raw() const {
-    for (int i = 0; i < 5000; ++i, std::this_thread::sleep_for(1ms))
-      if ((attrs().c_lflag & ICANON) == 0) return true;
-    return false;
+    return eventually([&] { return (attrs().c_lflag & ICANON) == 0; }, 5s, 1ms);
   }
 };
 
@@ -226,8 +225,7 @@ TEST(TermKeys, KeysReadTogetherReachTheNextPromptAndNoOtherTerminal) {
     const std::string paste = std::string(4093, 'x') + "\xf0\x9f\x98\x80";
     pty.type(paste);
     int queued = 0;
-    for (int i = 0; i < 5000 && queued < 4095; ++i, std::this_thread::sleep_for(1ms))
-      ::ioctl(pty.slave, FIONREAD, &queued);
+    eventually([&] { return ::ioctl(pty.slave, FIONREAD, &queued) == 0 && queued >= 4095; }, 5s, 1ms);
     ASSERT_EQ(queued, 4095);
     std::u32string got;
     for (int i = 0; i < 4094; ++i) {

@@ -9,11 +9,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <utility>
 
 #include <gtest/gtest.h>
 
+#include "support/eventually.hpp"
 #include "support/scoped_env.hpp"
 #include "support/temp_dir.hpp"
 
@@ -60,10 +60,9 @@ class Capture {
   // two seconds) for standard error to hold `err_expected`: its reader thread
   // is detached and may still be writing.
   std::pair<std::string, std::string> finish(const std::string& err_expected) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (saved_[0] >= 0 && read_file(file(STDERR_FILENO)) != err_expected &&
-           std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (saved_[0] >= 0)
+      eventually([&] { return read_file(file(STDERR_FILENO)) == err_expected; }, std::chrono::seconds(2),
+                 std::chrono::milliseconds(10));
     for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
       if (saved_[fd - 1] < 0) continue;
       ::dup2(saved_[fd - 1], fd);
