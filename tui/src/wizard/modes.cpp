@@ -34,8 +34,7 @@ std::string file_name(const std::string& path) {
 Result<void> announce(const std::string& path) {
   if (preview)
     return theme::note("Deployment Running", "Previewing " + file_name(path) +
-                                                 " over SSH with --check --diff: nothing on the target is changed. "
-                                                 "Outputs are colorized below...");
+                                                 " over SSH: nothing is changed.\nOutputs are colorized below...");
   return theme::note("Deployment Running",
                      "Executing " + file_name(path) + " over SSH. Outputs are colorized below...");
 }
