@@ -150,30 +150,6 @@ TEST(TermKeys, DecodesWhatIsTypedWithoutEchoUntilEndOfInput) {
   EXPECT_EQ(got.error().message(), "Input/output error (os error 5)");
 }
 
-// Over SSH or a slow line an arrow key's bytes may come in two reads: the
-// reader waits a moment for the rest of a sequence that has begun. Esc alone
-// is still Escape.
-TEST(TermKeys, AnEscapeSequenceSplitByAShortPauseIsStillItsKey) {
-  Pty pty;
-  const Term term(pty.slave, pty.slave);
-  const struct {
-    std::string first, rest;
-    Key want;
-  } splits[] = {{"\x1b", "[B", Key::of(K::ArrowDown)}, {"\x1b[", "D", Key::of(K::ArrowLeft)}};
-  for (const int ms : {1, 10, 60}) {
-    for (const auto& split : splits) {
-      auto pending = std::async(std::launch::async, [&term] { return term.read_key(); });
-      ASSERT_TRUE(pty.wait_for_raw());
-      pty.type(split.first);
-      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-      pty.type(split.rest);
-      ASSERT_EQ(pending.wait_for(5s), std::future_status::ready);
-      EXPECT_EQ(pending.get().value(), split.want) << readable(split.first) << ", " << ms << " ms, " << split.rest;
-    }
-  }
-  EXPECT_EQ(press(pty, term, "\x1b").value(), Key::of(K::Escape));
-}
-
 // As with `tervane-wizard < file`: keys come from the controlling terminal,
 // opened for one key only.
 TEST(TermKeys, InputNotATerminalReadsFromTheControllingTerminal) {
