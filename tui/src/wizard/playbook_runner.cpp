@@ -260,7 +260,7 @@ void copy_until_ended(int in, LineCopier<Append>& copier, const Child& child) {
       for (auto left = static_cast<std::size_t>(queued); left > 0;) {
         const ssize_t n = copier.read_from(in, left);
         if (n <= 0) break;
-        left -= static_cast<std::size_t>(std::min<ssize_t>(n, static_cast<ssize_t>(left)));
+        left -= static_cast<std::size_t>(n);
       }
       break;
     }

@@ -6,9 +6,8 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <unistd.h>
 
-#include <filesystem>
+#include <cstring>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -58,7 +57,7 @@ class Unattended : public ::testing::Test {
   void type_while_waiting(PtyDriver& tty, const fs::path& started, const std::string& keys) {
     EXPECT_TRUE(eventually([&] { return fs::exists(started); }, std::chrono::seconds(20))) << started;
     tty.send(keys);
-    pollfd taken_in{::open(tty.slave_path().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC), POLLIN, 0};
+    pollfd taken_in{::open(tty.slave_path().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK), POLLIN, 0};
     EXPECT_EQ(::poll(&taken_in, 1, 5000), 1);
     ::close(taken_in.fd);
     fs::remove(log / "hold");
@@ -107,8 +106,7 @@ TEST_F(Unattended, KeysTypedWhileNothingIsAskedAreNeitherShownNorAnswers) {
 // At the sudo prompt the process holds the target password, typed in clear:
 // a signal whose default action dumps core leaves no core file.
 TEST_F(Unattended, ACoreDumpingSignalAtTheSudoPromptLeavesNoCore) {
-  const fs::path cwd = box.work / "cwd";
-  fs::create_directories(cwd);
+  const fs::path cwd = box.work;
   rlimit core{};  // inherited by the wizard; the debug build must not turn it off
   ASSERT_EQ(::getrlimit(RLIMIT_CORE, &core), 0);
   core.rlim_cur = core.rlim_max;
