@@ -24,10 +24,7 @@ for t in "$here"/*_fuzz.cpp; do targets+=("$(basename "$t" .cpp)"); done
 status=0
 for t in "${targets[@]}"; do
   corpus=$here/corpus/$t
-  # The runner's standard-error reader is a detached thread that may still be
-  # finishing when an input ends; LeakSanitizer would count its buffers.
   export ASAN_OPTIONS=$asan
-  if [ "$t" = runner_fuzz ]; then export ASAN_OPTIONS=${asan/detect_leaks=1/detect_leaks=0}; fi
   log=$build/$t.log
   if [ "${1:-}" = --merge ]; then
     mkdir -p "$build/found/$t"

@@ -22,7 +22,9 @@ bool after_blanks_starts_with(std::string_view line, std::string_view prefix) {
   return unicode::trim_start(line).starts_with(prefix);
 }
 
-std::string reference_colour(std::string_view line) {
+// The line coloured by its own shape; `shaped` tells whether it begins with
+// one of the prefixes.
+std::string reference_colour(std::string_view line, bool& shaped) {
   std::string style = "\x1b[2m";  // anything else: dimmed
   static const struct {
     std::string_view prefix, style;
@@ -39,6 +41,7 @@ std::string reference_colour(std::string_view line) {
       matched = true;
       break;
     }
+  shaped = matched;
   if (!matched && line.find("ok=") != std::string_view::npos && line.find("failed=") != std::string_view::npos)
     style = "\x1b[1m\x1b[1;33m";  // the recap line of a host
   return style + std::string(line) + "\x1b[0m";
@@ -46,11 +49,26 @@ std::string reference_colour(std::string_view line) {
 
 std::string reference(std::string_view out) {
   std::string want;
+  // Inside a failed task's result, from "fatal: ... => {" or "failed: ... => {"
+  // to "}": red, unless a line begins with a prefix of its own, which ends
+  // the result.
+  bool in_failure = false;
   while (!out.empty()) {
     const std::size_t nl = out.find('\n');
     std::string_view line = out.substr(0, nl);
     if (nl != std::string_view::npos && line.ends_with('\r')) line.remove_suffix(1);
-    if (!line.empty() && unicode::is_valid_utf8(line)) want += "│  " + reference_colour(line) + "\n";
+    if (!line.empty() && unicode::is_valid_utf8(line)) {
+      bool shaped = false;
+      std::string coloured = reference_colour(line, shaped);
+      const std::string_view t = unicode::trim_start(line);
+      if (in_failure && !shaped) {
+        coloured = "\x1b[1;31m" + std::string(line) + "\x1b[0m";
+        in_failure = line != "}";
+      } else {
+        in_failure = (t.starts_with("fatal:") || t.starts_with("failed:")) && line.ends_with("=> {");
+      }
+      want += "│  " + coloured + "\n";
+    }
     out = nl == std::string_view::npos ? std::string_view() : out.substr(nl + 1);
   }
   return want;

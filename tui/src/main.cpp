@@ -16,16 +16,19 @@
 #include "prompt/theme.hpp"
 #include "wizard/commands.hpp"
 #include "wizard/environment.hpp"
+#include "wizard/modes.hpp"
 #include "wizard/playbook_path.hpp"
 #include "wizard/playbook_runner.hpp"
 
 namespace {
 
-Result<void> run() {
+Result<void> run(bool preview) {
   if (!find_on_path("ansible-playbook"))
     return fail("ansible-playbook not found in PATH. Install it before running this tool.");
   if (!find_on_path("git")) return fail("git not found in PATH. Install git locally to clone repositories.");
-  if (auto r = theme::intro("\x1b[1m Tervane TUI Wizard \x1b[0m"); !r) return fail(std::move(r).error());
+  const char* title = preview ? "\x1b[1m Tervane TUI Wizard (preview) \x1b[0m" : "\x1b[1m Tervane TUI Wizard \x1b[0m";
+  if (auto r = theme::intro(title); !r) return fail(std::move(r).error());
+  set_preview(preview);
   return run_command_menu();
 }
 
@@ -36,6 +39,8 @@ std::string help_text() {
          "\n"
          "Usage: tervane-wizard            start the wizard; it is interactive and asks for\n"
          "                                 everything on the terminal (Escape cancels)\n"
+         "       tervane-wizard --check    a preview: the same questions, every playbook run\n"
+         "                                 with --check --diff; nothing on the target changes\n"
          "       tervane-wizard --help     show this text\n"
          "       tervane-wizard --version  show the name and version\n"
          "\n"
@@ -65,12 +70,21 @@ int main(int argc, char** argv) {
   // heap for all threads instead of a new arena for each.
   mallopt(M_ARENA_MAX, 1);
   signal_guard::install();
+  // The process will hold passwords, the first one in a visible input: no
+  // core file, and no other process of this user may read its memory.
+  signal_guard::forbid_core_dumps();
   if (argc > 1 && std::string_view(argv[1]) == "--help") return print(help_text());
   if (argc > 1 && std::string_view(argv[1]) == "--version") return print("tervane-wizard " TERVANE_VERSION "\n");
+  bool preview = false;
+  for (int i = 1; i < argc; ++i) preview = preview || std::string_view(argv[i]) == "--check";
   // Keys typed before the first prompt (during `make run`'s build, say) must
   // not answer it.
   if (isatty(STDIN_FILENO)) (void)tcflush(STDIN_FILENO, TCIFLUSH);
-  if (auto result = run(); !result) {
+  // Keys answer only the prompt on screen: no echo from the first prompt on.
+  keyboard::keep_quiet();
+  Result<void> result = run(preview);
+  (void)keyboard::restore();
+  if (!result) {
     const std::string report = format_report(result.error());
     (void)Term(STDERR_FILENO, STDIN_FILENO).write_str(report);
     return 1;

@@ -18,9 +18,9 @@ std::size_t continuation_count(std::uint8_t b) {
   return 0;
 }
 
-// The rest of an escape sequence. Every byte after ESC is taken only if it is
-// ready at once: a person pressing Esc sends ESC alone, and a sequence that
-// arrives split decodes as a shorter key rather than waiting for more.
+// The rest of an escape sequence. Every byte after ESC is taken only if it
+// comes within the source's short wait: a person pressing Esc sends ESC alone,
+// and a sequence split by a longer pause decodes as a shorter key.
 Result<Key> decode_escape(ByteSource& in) {
   auto c1 = in.next(false);
   if (!c1) return fail(c1.error());

@@ -46,9 +46,11 @@ struct Key {
 class ByteSource {
  public:
   virtual ~ByteSource() = default;
-  /// One byte. With `wait` false: a byte only if one is ready now, nullopt if
-  /// none is. With `wait` true: blocks until a byte is ready. End of input is
-  /// an UnexpectedEof error "Reached end of file".
+  /// One byte. With `wait` false: the next byte of a sequence that has begun,
+  /// only if it arrives within a short wait (a terminal: a named time; a
+  /// script: within the chunk at hand), nullopt if it does not. With `wait`
+  /// true: blocks until a byte is ready. End of input is an UnexpectedEof
+  /// error "Reached end of file".
   virtual Result<std::optional<std::uint8_t>> next(bool wait) = 0;
   /// Up to `count` bytes in one read, blocking until at least one arrives
   /// (the rest of a multi-byte character). End of input as above.

@@ -176,6 +176,8 @@ ProgressBar::ProgressBar(ProgressBar&&) noexcept = default;
 ProgressBar& ProgressBar::operator=(ProgressBar&&) noexcept = default;
 
 void ProgressBar::start(std::string_view message) {
+  // Nothing is asked while a spinner runs: what is typed meanwhile answers no prompt.
+  keyboard::unattended();
   if (line_) line_->start(theme::format_progress_message(message));
 }
 

@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <string>
@@ -55,6 +56,52 @@ class KeyInput {
   sys::Fd owned_;  ///< /dev/tty when it was opened here
 };
 
+// The keyboard between prompts (keyboard::keep_quiet): the terminal whose echo
+// is off, its attributes from before the first prompt, and whether keys typed
+// since then answer no prompt. While it is quiet the signal guard holds those
+// attributes, and raw input leaves the registration alone.
+struct Keyboard {
+  bool wanted = false;
+  int fd = -1;    ///< the quiet terminal, -1 until the first prompt
+  sys::Fd owned;  ///< /dev/tty, when the key input is not standard input
+  termios original{};
+  std::atomic<bool> unattended{false};
+
+  bool quiet() const { return fd >= 0; }
+
+  // Echo off for good, from the first prompt on. Canonical input and the
+  // signal keys stay as they were: nobody reads between prompts, and Ctrl-C
+  // must still end the wizard and its child. A terminal that refuses stays
+  // as it is.
+  void silence(int in_fd) {
+    if (!wanted || quiet()) return;
+    int tty = in_fd;
+    if (::isatty(in_fd) != 1) {
+      owned = sys::Fd(retry_eintr([] { return ::open("/dev/tty", O_RDWR | O_CLOEXEC); }));
+      tty = owned.get();
+    }
+    termios t{};
+    if (tty < 0 || ::tcgetattr(tty, &t) != 0) {
+      owned.reset();
+      return;
+    }
+    original = t;
+    signal_guard::set_raw_terminal(tty, &original);
+    t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL);
+    if (retry_eintr([&] { return ::tcsetattr(tty, TCSADRAIN, &t); }) != 0) {
+      signal_guard::set_raw_terminal(tty, nullptr);
+      owned.reset();
+      return;
+    }
+    fd = tty;
+  }
+};
+
+Keyboard& keyboard_state() {
+  static Keyboard state;
+  return state;
+}
+
 // Raw input for one key, or for as long as a prompt holds it. Output flags stay as they were, so
 // the terminal keeps turning "\n" into CR LF for anything written meanwhile.
 // TCSADRAIN lets output already queued finish under the old settings first.
@@ -67,10 +114,11 @@ class RawInput {
     ::cfmakeraw(&raw);
     raw.c_oflag = saved.c_oflag;
     // Registered before applying, so a signal in between still restores.
-    signal_guard::set_raw_terminal(fd, &saved);
+    const bool guarded = !keyboard_state().quiet();
+    if (guarded) signal_guard::set_raw_terminal(fd, &saved);
     if (retry_eintr([&] { return ::tcsetattr(fd, TCSADRAIN, &raw); }) != 0) {
       const int err = errno;
-      signal_guard::set_raw_terminal(fd, nullptr);
+      if (guarded) signal_guard::set_raw_terminal(fd, nullptr);
       return fail_errno(err);
     }
     return RawInput(fd, saved);
@@ -85,7 +133,7 @@ class RawInput {
     const int fd = std::exchange(fd_, -1);
     const int r = retry_eintr([&] { return ::tcsetattr(fd, TCSADRAIN, &saved_); });
     const int err = errno;
-    signal_guard::set_raw_terminal(fd, nullptr);
+    if (!keyboard_state().quiet()) signal_guard::set_raw_terminal(fd, nullptr);
     if (r != 0) return fail_errno(err);
     return {};
   }
@@ -110,6 +158,7 @@ struct TypedAhead {
   timespec made{};
 
   bool empty() const { return at == end; }
+  void clear() { at = end = 0; }
   std::size_t available() const { return end - at; }
 
   // Keys are about to be read from `fd`: bytes typed on another terminal
@@ -120,7 +169,7 @@ struct TypedAhead {
     if (st.st_rdev == device && st.st_ctim.tv_sec == made.tv_sec && st.st_ctim.tv_nsec == made.tv_nsec) return;
     device = st.st_rdev;
     made = st.st_ctim;
-    at = end = 0;
+    clear();
   }
 
   // Blocks until at least one byte has been read from `fd`; a descriptor
@@ -156,19 +205,23 @@ bool readable(int fd, int timeout_ms = 0) {
 // one when the kernel's input buffer (4095 bytes) is full, as in a paste; the
 // rest follows within microseconds.
 constexpr int kRestOfCharacterMs = 50;
+// The bytes of a key's escape sequence are sent together too, but over SSH or
+// a slow line they often come in two reads, tens of milliseconds apart. A
+// lone Esc is told from the start of a sequence only once this has passed.
+constexpr int kRestOfSequenceMs = 200;
 
 // Bytes from a terminal descriptor in raw mode, through the typed-ahead bytes.
 class FdSource : public ByteSource {
  public:
   explicit FdSource(int fd) : fd_(fd) {}
 
-  // Without `wait`, a byte is taken only when one has already arrived: the
-  // decoder must be able to tell "ESC alone" from "ESC [ ..." without
-  // blocking.
+  // Without `wait`, a byte is taken only when it arrives within the wait for
+  // the rest of a sequence: the decoder must be able to tell "ESC alone" from
+  // "ESC [ ..." without blocking.
   Result<std::optional<std::uint8_t>> next(bool wait) override {
     TypedAhead& in = typed_ahead();
     if (in.empty()) {
-      if (!wait && !readable(fd_)) return std::optional<std::uint8_t>{};
+      if (!wait && !readable(fd_, kRestOfSequenceMs)) return std::optional<std::uint8_t>{};
       if (auto r = in.fill(fd_); !r) return fail(std::move(r).error());
     }
     return std::optional<std::uint8_t>(in.bytes[in.at++]);
@@ -232,6 +285,13 @@ Result<std::shared_ptr<Term::Held>> Term::raw_input() const {
 }
 
 void Term::hold_input() const {
+  Keyboard& keys = keyboard_state();
+  keys.silence(in_fd_);
+  if (keys.quiet() && keys.unattended.exchange(false)) {
+    // Typed while nothing was asked: no answer to this prompt.
+    (void)::tcflush(keys.fd, TCIFLUSH);
+    typed_ahead().clear();
+  }
   if (!held_) held_ = std::make_shared<Held>();
   held_->holding = true;
 }
@@ -315,6 +375,27 @@ Result<std::string> Term::read_bytes(std::size_t count) const {
   }
   return bytes;
 }
+
+namespace keyboard {
+
+void keep_quiet() { keyboard_state().wanted = true; }
+
+void unattended() { keyboard_state().unattended = true; }
+
+Result<void> restore() {
+  Keyboard& keys = keyboard_state();
+  keys.wanted = false;
+  if (!keys.quiet()) return {};
+  const int fd = std::exchange(keys.fd, -1);
+  const int r = retry_eintr([&] { return ::tcsetattr(fd, TCSADRAIN, &keys.original); });
+  const int err = errno;
+  signal_guard::set_raw_terminal(fd, nullptr);
+  keys.owned.reset();
+  if (r != 0) return fail_errno(err);
+  return {};
+}
+
+}  // namespace keyboard
 
 std::optional<TermSize> Term::size() const {
   if (!is_term_) return std::nullopt;

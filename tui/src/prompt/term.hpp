@@ -34,8 +34,10 @@ class TermIo {
   /// key, ESC [ 1 ; m x).
   virtual Result<std::string> read_bytes(std::size_t count) const = 0;
 
-  /// From the next key read on, typed keys are not echoed, between reads too,
-  /// until release_input(), whose failure to restore the input is returned.
+  /// A prompt begins: from the next key read on, typed keys are not echoed,
+  /// between reads too, until release_input(), whose failure to restore the
+  /// input is returned. Under a quiet keyboard (keyboard::keep_quiet) this
+  /// also drops the keys typed while no prompt waited.
   virtual void hold_input() const = 0;
   virtual Result<void> release_input() const = 0;
   /// Whether a key is already waiting to be read on held input (a paste).
@@ -83,6 +85,23 @@ class Term : public TermIo {
   bool is_term_;
   mutable std::shared_ptr<Held> held_;  ///< made by hold_input()
 };
+
+/// The wizard's keyboard between prompts, one for the process. Off until
+/// keep_quiet(); unit tests that drive the kit leave it off.
+namespace keyboard {
+/// From the first prompt on, the terminal keys come from echoes nothing,
+/// between prompts too (under a spinner, while a child program runs), until
+/// restore(). The terminal still turns Ctrl-C into SIGINT, and a program that
+/// asks on the terminal sets its echo for itself.
+void keep_quiet();
+/// Work begins during which no prompt waits (a spinner, a child program):
+/// keys typed until the next prompt answer none, and that prompt drops them
+/// before its first frame. Keys typed ahead between two prompts that follow
+/// each other at once still reach the second.
+void unattended();
+/// Puts back the attributes the terminal had before the first prompt.
+Result<void> restore();
+}  // namespace keyboard
 
 /// The bytes that erase the last `n` lines and leave the cursor at the start
 /// of the first: up n, each line cleared and stepped over, up n again;

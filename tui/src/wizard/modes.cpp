@@ -22,6 +22,8 @@ constexpr const char* kExitedOutro = "Exited standalone wizard!";
 
 enum class Mode { FullBootstrap, PhaseMenu };
 
+bool preview = false;
+
 // The last path component, as the "Deployment Running" note names it.
 std::string file_name(const std::string& path) {
   const auto slash = path.find_last_of('/');
@@ -30,12 +32,15 @@ std::string file_name(const std::string& path) {
 
 // The note shown before the resolved playbook at `path` runs.
 Result<void> announce(const std::string& path) {
+  if (preview)
+    return theme::note("Deployment Running", "Previewing " + file_name(path) +
+                                                 " over SSH: nothing is changed.\nOutputs are colorized below...");
   return theme::note("Deployment Running",
                      "Executing " + file_name(path) + " over SSH. Outputs are colorized below...");
 }
 
 Result<void> run(const std::string& path, const RunFiles& files) {
-  return run_playbook(path, files.inventory_path, files.vars_path, files.project_root);
+  return run_playbook(path, files.inventory_path, files.vars_path, files.project_root, preview);
 }
 
 Result<void> run_full_bootstrap(const RunFiles& files) {
@@ -43,6 +48,7 @@ Result<void> run_full_bootstrap(const RunFiles& files) {
   if (!playbook) return fail(std::move(playbook).error());
   if (auto r = announce(*playbook); !r) return r;
   if (auto r = run(*playbook, files); !r) return r;
+  if (preview) return theme::outro("Preview finished: nothing on the target was changed.");
   return theme::outro(
       "\x1b[1m Tervane Hyprland installed successfully! Reboot and enjoy your beautiful desktop.\x1b[0m");
 }
@@ -72,6 +78,8 @@ Result<void> run_phase_menu(const RunFiles& files) {
 }
 
 }  // namespace
+
+void set_preview(bool on) { preview = on; }
 
 const std::vector<RadioButton<std::string>>& playbook_phases() {
   static const std::vector<RadioButton<std::string>> phases = {

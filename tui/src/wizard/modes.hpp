@@ -8,6 +8,11 @@
 #include "prompt/select.hpp"
 #include "wizard/run_files.hpp"
 
+/// Preview mode (--check): every playbook runs with --check and --diff, so
+/// nothing on the target changes, and the notes say so. Set by main before
+/// the flow starts; off by default.
+void set_preview(bool on);
+
 /// The rows of the phase menu, in order; the last one ("exit") leaves it.
 const std::vector<RadioButton<std::string>>& playbook_phases();
 

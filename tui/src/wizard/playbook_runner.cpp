@@ -1,12 +1,15 @@
 // playbook_runner.cpp: one ansible-playbook run. Standard output is read on
 // the calling thread and coloured by line shape; standard error is copied,
-// dimmed, by a detached reader thread. Every line goes out behind the rail
-// "│  " that continues the prompt kit's left bar.
+// dimmed, by a reader thread. Both stop when the playbook has ended. Every
+// line goes out behind the rail "│  " that continues the prompt kit's left bar.
 #include "wizard/playbook_runner.hpp"
 
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -115,13 +118,16 @@ std::optional<Paint> prefix_paint(std::string_view t) {
   return std::nullopt;
 }
 
-// Appends "│  ", the line coloured by its shape, reset and a line feed.
-void append_classified(std::string& out, std::string_view line) {
-  Paint paint{false, kDim};
-  if (const auto p = prefix_paint(indentation_trimmed(line)))
-    paint = *p;
-  else if (line.find("ok=") != std::string_view::npos && line.find("failed=") != std::string_view::npos)
-    paint = Paint{true, kBoldYellow};
+// The paint of a standard-output line by its shape alone.
+Paint shape_paint(std::string_view line, std::string_view trimmed) {
+  if (const auto p = prefix_paint(trimmed)) return *p;
+  if (line.find("ok=") != std::string_view::npos && line.find("failed=") != std::string_view::npos)
+    return Paint{true, kBoldYellow};
+  return Paint{false, kDim};
+}
+
+// Appends "│  ", the line in `paint`, reset and a line feed.
+void append_painted(std::string& out, std::string_view line, Paint paint) {
   out += kRail;
   if (paint.bold) out += kBold;
   out += paint.colour;
@@ -130,21 +136,37 @@ void append_classified(std::string& out, std::string_view line) {
   out += '\n';
 }
 
-void append_dimmed(std::string& out, std::string_view line) {
-  out += kRail;
-  out += kDim;
-  out += line;
-  out += kReset;
-  out += '\n';
-}
+// Standard output, each line coloured by its shape. Ansible spreads the
+// result of a failed task over several lines when it is pretty-printed (an
+// assert's always is): "fatal: [h]: FAILED! => {", its fields, then "}". The
+// whole result keeps the bold red of its first line, so that the message in
+// it is red too. A line with a shape of its own ends such a block early.
+struct ClassifiedLines {
+  bool in_failure = false;
 
-// Copies `in` to `out` line by line until the end of `in`, then closes `in`.
-// A line is the bytes up to a line feed, without it and without a carriage
-// return just before it; the last line counts without a line feed (and keeps
-// a final carriage return, which no line feed follows). Lines that are empty
-// or not valid UTF-8 are dropped; every other line goes out as append(line).
-// The lines completed by one read leave in one write, as soon as that read
-// returns. A read error ends the copying.
+  void operator()(std::string& out, std::string_view line) {
+    const std::string_view trimmed = indentation_trimmed(line);
+    if (in_failure && !prefix_paint(trimmed)) {
+      in_failure = line != "}";
+      append_painted(out, line, Paint{false, kBoldRed});
+      return;
+    }
+    in_failure = (trimmed.starts_with("fatal:") || trimmed.starts_with("failed:")) && line.ends_with("=> {");
+    append_painted(out, line, shape_paint(line, trimmed));
+  }
+};
+
+// Standard error: every line dimmed.
+struct DimmedLines {
+  void operator()(std::string& out, std::string_view line) const { append_painted(out, line, Paint{false, kDim}); }
+};
+
+// Copies a stream to `out` line by line. A line is the bytes up to a line
+// feed, without it and without a carriage return just before it; the last
+// line counts without a line feed (and keeps a final carriage return, which
+// no line feed follows). Lines that are empty or not valid UTF-8 are dropped;
+// every other line goes out as `append` formats it. The lines completed by
+// one read leave in one write, as soon as that read returns.
 //
 // Each byte is searched for a line feed once: lines that lie whole in the
 // read buffer are formatted from it in place, and only a line that a read
@@ -154,54 +176,103 @@ void append_dimmed(std::string& out, std::string_view line) {
 // reserved once, large enough for what a read of ordinary output becomes, so
 // that it never grows through a trail of freed copies; buffers that one long
 // line made larger are given back once it has gone out.
-void copy_lines(sys::Fd in, int out, void (*append)(std::string&, std::string_view)) {
-  const std::unique_ptr<char[]> buf(new char[kReadBuffer]);
-  std::string pending, batch;
-  batch.reserve(kBatchReserve);
-  auto deliver = [&](std::string_view line, bool ended_by_lf) {
-    if (ended_by_lf && line.ends_with('\r')) line.remove_suffix(1);
-    if (line.empty() || !valid_utf8(line)) return;
-    append(batch, line);
-  };
-  for (;;) {
-    const ssize_t n = sys::retry_eintr([&] { return ::read(in.get(), buf.get(), kReadBuffer); });
-    if (n <= 0) break;
-    const char* p = buf.get();
+template <class Append>
+class LineCopier {
+ public:
+  LineCopier(int out, Append append) : out_(out), append_(std::move(append)), buf_(new char[kReadBuffer]) {
+    batch_.reserve(kBatchReserve);
+  }
+
+  /// Reads once, at most `most` bytes, from `in` and writes the lines it
+  /// completes; the bytes read, 0 at the end of the stream, -1 on an error.
+  ssize_t read_from(int in, std::size_t most) {
+    const ssize_t n = sys::retry_eintr([&] { return ::read(in, buf_.get(), std::min(most, kReadBuffer)); });
+    if (n <= 0) return n;
+    const char* p = buf_.get();
     const char* const end = p + n;
     while (p < end) {
       const auto* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
       if (!nl) {
-        pending.append(p, end);
+        pending_.append(p, end);
         break;
       }
-      if (pending.empty()) {
+      if (pending_.empty()) {
         deliver(std::string_view(p, static_cast<std::size_t>(nl - p)), true);
       } else {
-        pending.append(p, nl);
-        deliver(pending, true);
-        pending.clear();
-        if (pending.capacity() > kReadBuffer) std::string().swap(pending);
+        pending_.append(p, nl);
+        deliver(pending_, true);
+        pending_.clear();
+        if (pending_.capacity() > kReadBuffer) std::string().swap(pending_);
       }
       p = nl + 1;
     }
-    write_locked(out, batch);
-    batch.clear();
-    if (batch.capacity() > kBatchReserve) {
-      std::string().swap(batch);
-      batch.reserve(kBatchReserve);
+    flush();
+    return n;
+  }
+
+  /// Writes the last line, which no line feed ended.
+  void finish() {
+    if (!pending_.empty()) deliver(pending_, false);
+    pending_.clear();
+    flush();
+  }
+
+ private:
+  void deliver(std::string_view line, bool ended_by_lf) {
+    if (ended_by_lf && line.ends_with('\r')) line.remove_suffix(1);
+    if (line.empty() || !valid_utf8(line)) return;
+    append_(batch_, line);
+  }
+
+  void flush() {
+    write_locked(out_, batch_);
+    batch_.clear();
+    if (batch_.capacity() > kBatchReserve) {
+      std::string().swap(batch_);
+      batch_.reserve(kBatchReserve);
     }
   }
-  if (!pending.empty()) deliver(pending, false);
-  write_locked(out, batch);
-}
 
-void copy_stderr(sys::Fd fd) { copy_lines(std::move(fd), STDERR_FILENO, append_dimmed); }
+  int out_;
+  Append append_;
+  std::unique_ptr<char[]> buf_;
+  std::string pending_, batch_;
+};
+
+// Without a pidfd, how often a reader looks whether the child has ended.
+constexpr int kEndedCheckMs = 100;
+
+// Copies `in` until its end or until `child` has ended. Once the child has
+// ended, only what the pipe already holds is copied: a program the playbook
+// left running may hold the pipe open for good, and whatever it writes later
+// is not the playbook's.
+template <class Append>
+void copy_until_ended(int in, LineCopier<Append>& copier, const Child& child) {
+  const sys::Fd watch = child.exit_watch();
+  pollfd fds[2] = {{in, POLLIN, 0}, {watch.get(), POLLIN, 0}};
+  for (;;) {
+    fds[0].revents = fds[1].revents = 0;
+    if (sys::retry_eintr([&] { return ::poll(fds, 2, watch ? -1 : kEndedCheckMs); }) < 0) break;
+    if (fds[0].revents != 0 && copier.read_from(in, kReadBuffer) <= 0) break;
+    if (watch ? fds[1].revents != 0 : child.ended()) {
+      int queued = 0;
+      if (::ioctl(in, FIONREAD, &queued) != 0) queued = 0;
+      for (auto left = static_cast<std::size_t>(queued); left > 0;) {
+        const ssize_t n = copier.read_from(in, left);
+        if (n <= 0) break;
+        left -= static_cast<std::size_t>(n);
+      }
+      break;
+    }
+  }
+  copier.finish();
+}
 
 }  // namespace
 
 std::string classify_line(std::string_view line) {
   std::string out;
-  append_classified(out, line);
+  append_painted(out, line, shape_paint(line, indentation_trimmed(line)));
   // Without the rail and the line feed.
   return out.substr(kRail.size(), out.size() - kRail.size() - 1);
 }
@@ -245,10 +316,11 @@ std::optional<std::string> run_log_path() {
 }
 
 Result<void> run_playbook(const std::string& playbook, const std::string& inventory, const std::string& vars,
-                          const std::string& project_root) {
+                          const std::string& project_root, bool preview) {
   SpawnOptions options;
   options.argv = {"ansible-playbook",      unicode::lossy(playbook), "-i", unicode::lossy(inventory),
                   "--extra-vars", "@" + unicode::lossy(vars)};
+  if (preview) options.argv.insert(options.argv.end(), {"--check", "--diff"});
   options.cwd = project_root;
   options.env = {{"PYTHONUNBUFFERED", "1"}};
   for (auto& added : prepare_run_log()) options.env.push_back(std::move(added));
@@ -258,17 +330,26 @@ Result<void> run_playbook(const std::string& playbook, const std::string& invent
   auto child = Child::spawn(options);
   if (!child) return fail(std::move(child).error().context("Failed to spawn ansible-playbook process"));
 
-  if (sys::Fd err_fd = child->take_stderr()) {
-    // Detached: the reader ends by itself at the end of the child's standard
-    // error, which may come after the child has been reaped.
+  // Standard error on a thread of its own, joined before the result: nothing
+  // of this run is written after run_playbook returns.
+  const sys::Fd err_fd = child->take_stderr();
+  const sys::Fd out_fd = child->take_stdout();
+  std::thread err_reader;
+  if (err_fd) {
     try {
-      std::thread(copy_stderr, std::move(err_fd)).detach();
+      err_reader = std::thread([&] {
+        LineCopier err(STDERR_FILENO, DimmedLines{});
+        copy_until_ended(err_fd.get(), err, *child);
+      });
     } catch (const std::system_error& e) {
       signal_guard::fatal(std::string("failed to spawn thread: ") + e.what());
     }
   }
-
-  if (sys::Fd out_fd = child->take_stdout()) copy_lines(std::move(out_fd), STDOUT_FILENO, append_classified);
+  if (out_fd) {
+    LineCopier out(STDOUT_FILENO, ClassifiedLines{});
+    copy_until_ended(out_fd.get(), out, *child);
+  }
+  if (err_reader.joinable()) err_reader.join();
 
   auto status = child->wait();
   if (!status) return fail(std::move(status).error());

@@ -12,9 +12,11 @@
 std::string classify_line(std::string_view line);
 
 /// Runs ansible-playbook on `playbook` with the inventory and variables
-/// files, in `project_root`; returns when the child has ended.
+/// files, in `project_root`, with --check --diff added for a `preview`;
+/// returns when the child has ended, with all it wrote by then printed and
+/// nothing printed later.
 Result<void> run_playbook(const std::string& playbook, const std::string& inventory,
-                          const std::string& vars, const std::string& project_root);
+                          const std::string& vars, const std::string& project_root, bool preview = false);
 /// Where Ansible logs the wizard's playbook runs: ANSIBLE_LOG_PATH when the user
 /// set it, else {XDG_STATE_HOME}/tervane/ansible.log, else
 /// ~/.local/state/tervane/ansible.log (the path ansible.cfg names); nothing when

@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <utility>
 
 #include "prompt/signals.hpp"
+#include "prompt/term.hpp"
 
 extern char** environ;
 
@@ -110,6 +112,7 @@ Result<Child> Child::spawn(const SpawnOptions& options) {
   const int slot = rc == 0 ? signal_guard::register_child(pid) : -1;
   pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
   if (rc != 0) return fail_errno(rc);
+  keyboard::unattended();
   // stdin's pipe end is not kept: nothing in the wizard writes to a child.
   in_fd.reset();
   Child child;
@@ -143,6 +146,19 @@ Child::~Child() {
   out_fd_.reset();
   err_fd_.reset();
   if (pid_ > 0) (void)wait();
+}
+
+sys::Fd Child::exit_watch() const {
+  if (pid_ <= 0) return sys::Fd();
+  return sys::Fd(static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0)));
+}
+
+bool Child::ended() const {
+  siginfo_t info{};
+  if (pid_ <= 0) return true;
+  const int r =
+      sys::retry_eintr([&] { return waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT); });
+  return r != 0 || info.si_pid == pid_;
 }
 
 Result<ExitStatus> Child::wait() {

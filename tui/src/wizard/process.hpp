@@ -33,7 +33,8 @@ struct ExitStatus {
 };
 
 /// Owns a child's pid and the parent's ends of its pipes (close-on-exec).
-/// Destroying an unwaited child waits for it.
+/// Destroying an unwaited child waits for it. Keys typed while a child runs
+/// answer no prompt of the wizard (keyboard::unattended).
 class Child {
  public:
   /// Starts the child; an error carries the system's reason (a missing
@@ -47,6 +48,12 @@ class Child {
   /// Read ends of piped stdout/stderr (empty when not piped), handed over.
   sys::Fd take_stdout() { return std::move(out_fd_); }
   sys::Fd take_stderr() { return std::move(err_fd_); }
+
+  /// A descriptor that becomes readable once the child has ended (a pidfd),
+  /// or none where the kernel has no pidfd (Linux before 5.3).
+  sys::Fd exit_watch() const;
+  /// Whether the child has ended; it stays unreaped until wait().
+  bool ended() const;
 
   Result<ExitStatus> wait();
   pid_t pid() const { return pid_; }

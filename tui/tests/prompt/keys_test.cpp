@@ -58,7 +58,7 @@ TEST(KeyDecoding, EveryRowOfTheTable) {
       {{"\xed\xa0\x80"}, Key::of(K::Unknown)}, {{"\xf4\x90\x80\x80"}, Key::of(K::Unknown)},
       {{"\xe2\x82", "\xac"}, Key::of(K::Unknown), "\xac"},  // one read gets part of the tail
       {{"\xf0", "\x9f\x98"}, Key::of(K::Unknown)},          // waits, but is one byte short
-      // Split sequences decode as shorter keys and leave the rest.
+      // Sequences split by a pause longer than the wait for their rest decode as shorter keys.
       {{"\x1b", "[A"}, Key::of(K::Escape), "[A"},
       {{"\x1b[", "A"}, Key::unknown_esc("["), "A"},
       {{"\x1b[3", "~"}, Key::unknown_esc("[3"), "~"},

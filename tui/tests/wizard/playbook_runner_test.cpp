@@ -120,6 +120,9 @@ TEST(RunPlaybook, ColoursEveryLineOfStdoutAndDimsStderrBehindTheRail) {
       {"\u00a0\u3000TASK [x]", CYAN},  // Unicode white space is indentation
       {"mid\rline", DIM},
       {long_line, DIM},
+      // A failed task's result over several lines is red to its "}"; a line of a shape of its own ends it.
+      {"fatal: [w]: FAILED! => {", RED}, {"  \"msg\": \"why\"", RED}, {"}", RED}, {"}", DIM},
+      {"failed: [w] (item=x) => {", RED}, {"ok: [w]", GREEN}, {"  \"after\": 1", DIM},
   };
   std::string script, want;
   for (const auto& r : rows) {
@@ -157,6 +160,28 @@ TEST(RunPlaybook, NonZeroExitOrDeathIsAFailureAfterTheFullOutput) {
     EXPECT_EQ(out, RAIL CYAN "TASK [one] ***" RESET "\n" RAIL RED "fatal: [w]: FAILED!" RESET "\n") << ending;
     EXPECT_EQ(err, RAIL DIM "boom" RESET "\n") << ending;
   }
+}
+
+// A program that the playbook leaves running holds both pipes: the run ends
+// with the playbook all the same, and what that program writes later is
+// printed nowhere.
+TEST(RunPlaybook, EndsWithThePlaybookThoughAProgramItLeftHoldsThePipes) {
+  TempDir dir;
+  const std::string release = (dir / "release").string(), done = (dir / "done").string();
+  ScopedEnv path("PATH", stand_in(dir, "TASK [one] ***\nno line feed", "warned\n",
+                                  "(trap '' PIPE; for i in $(seq 100); do [ -e " + release + " ] || sleep 0.1; done; "
+                                  "echo late; echo late >&2; touch " + done + ") &"));
+  Capture capture;
+  const auto started = std::chrono::steady_clock::now();
+  auto result = run_in(dir);
+  const auto took = (std::chrono::steady_clock::now() - started) / std::chrono::milliseconds(1);
+  std::printf("run_playbook returned after %lld ms\n", static_cast<long long>(took));
+  dir.write_file("release", "");
+  EXPECT_TRUE(eventually([&] { return fs::exists(done); }, std::chrono::seconds(20)));
+  const auto [out, err] = capture.finish(RAIL DIM "warned" RESET "\n");
+  ASSERT_TRUE(result.has_value()) << result.error().message();
+  EXPECT_EQ(out, RAIL CYAN "TASK [one] ***" RESET "\n" RAIL DIM "no line feed" RESET "\n");
+  EXPECT_EQ(err, RAIL DIM "warned" RESET "\n");
 }
 
 TEST(RunPlaybook, MissingOrNonExecutableProgramIsASpawnFailureWithTheSystemCause) {
@@ -203,8 +228,9 @@ TEST(RunPlaybookWithAnsible, AFailedTaskShowsItsReasonInBoldRedAndEveryRunIsLogg
                      "        mode: '0600'\n"
                      "      no_log: true\n"
                      "    - name: Check the distribution\n"
-                     "      ansible.builtin.fail:\n"
-                     "        msg: " + reason + "\n")
+                     "      ansible.builtin.assert:\n"
+                     "        that: [false]\n"
+                     "        fail_msg: " + reason + "\n")
           .string();
   const std::string inventory =
       dir.write_file("hosts.ini", "[workstation]\nloopback ansible_connection=local\n", 0600).string();
@@ -236,13 +262,13 @@ TEST(RunPlaybookWithAnsible, AFailedTaskShowsItsReasonInBoldRedAndEveryRunIsLogg
     ASSERT_FALSE(result.has_value()) << out << err;
     EXPECT_EQ(read_file(written), account);  // the task did handle the password
 
-    // The reason is on the bold red line of the failed task.
-    const std::string fatal = RAIL RED "fatal: [loopback]: FAILED! => ";
-    const auto at = out.find(fatal);
-    ASSERT_NE(at, std::string::npos) << out;
-    const std::string line = out.substr(at, out.find('\n', at) - at);
-    EXPECT_NE(line.find(reason), std::string::npos) << out;
-    EXPECT_TRUE(line.ends_with(RESET)) << line;
+    // The reason is on a bold red line of the failed task's result, which
+    // Ansible spreads over several lines for an assert.
+    const auto why = out.find(reason, out.find(RAIL RED "fatal: [loopback]: FAILED! => "));
+    ASSERT_NE(why, std::string::npos) << out;
+    const auto from = out.rfind('\n', why) + 1;
+    const std::string line = out.substr(from, out.find('\n', why) - from);
+    EXPECT_TRUE(line.starts_with(RAIL RED) && line.ends_with(RESET)) << out;
     for (const auto& secret : {account, sudo}) {
       EXPECT_EQ(out.find(secret), std::string::npos) << out;
       EXPECT_EQ(err.find(secret), std::string::npos) << err;
