@@ -406,8 +406,11 @@ cmd_start() {
   local groups=() h
   if [ ! -d /run/systemd/system ] || [ ! -S /run/dbus/system_bus_socket ]; then
     flags+=(--keep-unit)
+    # Named after the run directory too, so that runs from two checkouts never share one.
+    local group
+    group=tervane-$name-$(printf '%s' "$dir" | md5sum | cut -c1-12)
     for h in $(cgroup_roots); do
-      mkdir -p "$h/tervane-$name" && groups+=("$h/tervane-$name")
+      mkdir -p "$h/$group" && groups+=("$h/$group")
     done
   fi
   printf '%s\n' "${groups[@]}" >"$dir/cgroups"
