@@ -163,15 +163,6 @@ Result<PrivateDir> PrivateDir::create(std::string_view prefix) {
 PrivateDir::PrivateDir(PrivateDir&& other) noexcept
     : path_(std::exchange(other.path_, {})), slot_(std::exchange(other.slot_, -1)) {}
 
-PrivateDir& PrivateDir::operator=(PrivateDir&& other) noexcept {
-  if (this != &other) {
-    release();
-    path_ = std::exchange(other.path_, {});
-    slot_ = std::exchange(other.slot_, -1);
-  }
-  return *this;
-}
-
 PrivateDir::~PrivateDir() { release(); }
 
 void PrivateDir::release() {

@@ -41,7 +41,6 @@ class PrivateDir {
  public:
   static Result<PrivateDir> create(std::string_view prefix);
   PrivateDir(PrivateDir&&) noexcept;
-  PrivateDir& operator=(PrivateDir&&) noexcept;
   ~PrivateDir();
   const std::string& path() const { return path_; }
 
