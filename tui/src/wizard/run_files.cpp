@@ -120,8 +120,7 @@ void append_json_string(std::string& out, std::string_view text) {
 // returns false with errno set when it fails; a name already taken is drawn
 // again. Returns the path made.
 template <class Make>
-Result<std::string> create_unique(std::string_view prefix, std::string_view suffix, const std::string& in,
-                                  Make make) {
+Result<std::string> create_unique(std::string_view prefix, std::string_view suffix, const std::string& in, Make make) {
   const fs::path dir = in.empty() ? temp_dir() : fs::path(in);
   for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
     auto chars = random_chars();
@@ -328,6 +327,6 @@ Result<RunFiles> prepare_run_files(const SetupAnswers& answers) {
 
   std::string vars_path = vars->path();
   std::string inventory_path = inventory->path();
-  return RunFiles{std::move(*dir), std::move(*vars), std::move(vars_path), std::move(*inventory), std::move(inventory_path),
-                  std::move(*root)};
+  return RunFiles{std::move(*dir),       std::move(*vars),          std::move(vars_path),
+                  std::move(*inventory), std::move(inventory_path), std::move(*root)};
 }

@@ -113,7 +113,8 @@ TEST_F(Safety, ClosedStandardOutputLeavesTheVariablesFileIntact) {
   tty->settle();
   const auto files = run_files_in(box.tmp);
   ASSERT_EQ(files.size(), 3u);
-  const fs::path vars = *std::find_if(files.begin(), files.end(), [](const fs::path& f) { return f.extension() == ".json"; });
+  const fs::path vars =
+      *std::find_if(files.begin(), files.end(), [](const fs::path& f) { return f.extension() == ".json"; });
   const std::string before = read_file(vars);
   ASSERT_TRUE(before.starts_with("{\"ansible_become_password\":\"sud0\"") && before.ends_with("}")) << before;
 

@@ -103,10 +103,12 @@ class SetupRun : public ::testing::Test {
     if (argv.size() != 5) return {};
     EXPECT_EQ(argv[0], (root / playbook).string());
     EXPECT_EQ(argv[1], "-i");
-    EXPECT_TRUE(std::regex_match(argv[2], std::regex(box.tmp.string() + "/tervane-run-[A-Za-z0-9]{6}/tervane-hosts-[A-Za-z0-9]{6}\\.ini")))
+    EXPECT_TRUE(std::regex_match(
+        argv[2], std::regex(box.tmp.string() + "/tervane-run-[A-Za-z0-9]{6}/tervane-hosts-[A-Za-z0-9]{6}\\.ini")))
         << argv[2];
     EXPECT_EQ(argv[3], "--extra-vars");
-    EXPECT_TRUE(std::regex_match(argv[4], std::regex("@" + box.tmp.string() + "/tervane-run-[A-Za-z0-9]{6}/tervane-vars-[A-Za-z0-9]{6}\\.json")))
+    EXPECT_TRUE(std::regex_match(
+        argv[4], std::regex("@" + box.tmp.string() + "/tervane-run-[A-Za-z0-9]{6}/tervane-vars-[A-Za-z0-9]{6}\\.json")))
         << argv[4];
     EXPECT_EQ(read_file(c / "cwd"), fs::canonical(root).string() + "\n");
     EXPECT_EQ(read_file(c / "unbuffered"), "1");
