@@ -12,8 +12,7 @@ BUILD_DIR := tui/build/$(PRESET)
 
 # Quiet: nothing at all when the wizard is up to date; otherwise one line, and
 # the output of CMake and the compiler only when the build fails.
-build:
-	@set -o pipefail; log=$$(mktemp); trap 'rm -f "$$log"' EXIT; \
+BUILD_SH = set -o pipefail; log=$$(mktemp); trap 'rm -f "$$log"' EXIT; \
 	said=; say() { [ -n "$$said" ] || echo "Building tervane-wizard ($(PRESET))..." >&2; said=1; }; \
 	if [ ! -f $(BUILD_DIR)/CMakeCache.txt ] || [ tui/CMakePresets.json -nt $(BUILD_DIR)/CMakeCache.txt ]; then \
 	  say; ($(CMAKE_IN_TUI) cmake --preset $(PRESET)) >"$$log" 2>&1 || { cat "$$log" >&2; exit 1; }; \
@@ -24,12 +23,25 @@ build:
 	    case $$line in *"Building "*|*"Linking "*|*"Re-running CMake"*) say;; esac; \
 	  done || { cat "$$log" >&2; exit 1; }
 
-# The wizard's own report is the last word: its exit status 1 (the report has
-# been printed) does not add make's "Error 1" under it. A wizard ended by a
-# signal (Ctrl-C) ends the shell by the same signal, as `exec` would.
-run: build
-	@./$(BUILD_DIR)/bin/tervane-wizard || { status=$$?; \
-	  if [ $$status -gt 128 ]; then kill -$$((status - 128)) $$$$; fi; [ $$status -eq 1 ]; }
+build:
+	@$(BUILD_SH)
+
+# Keys typed while the wizard builds are not echoed (the wizard discards them
+# when it starts, so they answer nothing). The wizard's own report is the last
+# word: its exit status 1 (the report has been printed) does not add make's
+# "Error 1" under it. Ctrl-C, in the build or in the wizard, ends make by
+# SIGINT without make's "Interrupt" line: the recipe survives the signal and,
+# once done, sends it to make itself. Another signal that ends the wizard ends
+# the recipe's shell by the same signal, as `exec` would.
+run:
+	@trap 'interrupted=1' INT; interrupted=; saved=; \
+	if [ -t 0 ]; then saved=$$(stty -g) && stty -echo; fi; \
+	( $(BUILD_SH) ); status=$$?; \
+	[ -z "$$saved" ] || stty "$$saved"; \
+	if [ $$status -eq 0 ] && [ -z "$$interrupted" ]; then ./$(BUILD_DIR)/bin/tervane-wizard; status=$$?; fi; \
+	if [ -n "$$interrupted" ] || [ $$status -eq 130 ]; then kill -INT $$PPID; exit 0; fi; \
+	if [ $$status -gt 128 ]; then kill -$$((status - 128)) $$$$; fi; \
+	[ $$status -le 1 ] || exit $$status
 
 test-deps:
 	bash tui/tests/install-deps.sh

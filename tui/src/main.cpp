@@ -18,7 +18,7 @@
 #include "wizard/environment.hpp"
 #include "wizard/modes.hpp"
 #include "wizard/playbook_path.hpp"
-#include "wizard/playbook_runner.hpp"
+#include "wizard/run_log.hpp"
 
 namespace {
 
@@ -45,8 +45,10 @@ std::string help_text() {
          "       tervane-wizard --version  show the name and version\n"
          "\n"
          "Environment: PATH (must find ansible-playbook and git), HOME, USER or LOGNAME (the\n"
-         "default SSH user), TMPDIR (the temporary run files), LANG, TERM, NO_COLOR, CLICOLOR\n"
-         "and CLICOLOR_FORCE (the prompts' symbols and colours), XDG_STATE_HOME (the log).\n"
+         "SSH user of a ~/.ssh/config host without User; one typed by hand defaults to root),\n"
+         "TMPDIR (where the run files' private folder is made), LANG, TERM, NO_COLOR, CLICOLOR\n"
+         "and CLICOLOR_FORCE (the prompts' symbols and colours), XDG_STATE_HOME and\n"
+         "ANSIBLE_LOG_PATH (the log; empty counts as unset).\n"
          "\n"
          "Every playbook run is appended to " +
          run_log_path().value_or("~/.local/state/tervane/ansible.log") + "\n" +

@@ -2,7 +2,7 @@
 //
 // Everything the handler reads is prepared in advance in static storage and
 // published through lock-free atomics, and the handler calls only
-// async-signal-safe functions (tcsetattr, write, unlink, open, read, close,
+// async-signal-safe functions (tcsetattr, write, unlink, rmdir, open, read, close,
 // getdents64, kill, sigaction, sigprocmask, raise): it may interrupt any
 // code, including a malloc or a registration half done.
 #include "prompt/signals.hpp"
@@ -266,13 +266,16 @@ void unregister_file(int slot) {
 }
 
 void unlink_registered_files() {
-  for (std::size_t i = 0; i < kFileSlots; ++i) {
-    int expected = Ready;
-    // Claiming the slot first means a file is unlinked once, even when a
-    // signal arrives while this runs on another path.
-    if (slot_state[i].compare_exchange_strong(expected, Claimed)) {
-      ::unlink(slot_path[i]);
-      slot_state[i].store(Free);
+  // Files first; a directory (its unlink fails) is removed in the second
+  // pass, once the files in it are gone.
+  for (const bool directories : {false, true}) {
+    for (std::size_t i = 0; i < kFileSlots; ++i) {
+      int expected = Ready;
+      // Claiming the slot first means a file is unlinked once, even when a
+      // signal arrives while this runs on another path.
+      if (!slot_state[i].compare_exchange_strong(expected, Claimed)) continue;
+      const bool done = directories ? (::rmdir(slot_path[i]), true) : ::unlink(slot_path[i]) == 0 || errno != EISDIR;
+      slot_state[i].store(done ? Free : Ready);
     }
   }
 }

@@ -39,7 +39,8 @@ void set_cursor_hidden(bool hidden);
 /// `saved` nullptr clears it.
 void set_raw_terminal(int fd, const termios* saved);
 
-/// Registers a file to unlink if a signal ends the process; returns a slot,
+/// Registers a file to unlink if a signal ends the process (a directory:
+/// to remove after the files, once empty); returns a slot,
 /// or -1 when the path is too long or no slot is free.
 int register_file(std::string_view path);
 /// Forgets a registered file (its owner deleted it).

@@ -27,6 +27,7 @@
 #include "prompt/unicode.hpp"
 #include "wizard/environment.hpp"
 #include "wizard/process.hpp"
+#include "wizard/run_log.hpp"
 
 namespace {
 
@@ -275,44 +276,6 @@ std::string classify_line(std::string_view line) {
   append_painted(out, line, shape_paint(line, indentation_trimmed(line)));
   // Without the rail and the line feed.
   return out.substr(kRail.size(), out.size() - kRail.size() - 1);
-}
-
-namespace {
-
-// XDG_STATE_HOME when it is an absolute path; a relative one is ignored, as
-// the XDG base directory rules say.
-std::optional<std::string> xdg_state_home() {
-  const char* state = std::getenv("XDG_STATE_HOME");
-  if (state == nullptr || state[0] != '/') return std::nullopt;
-  return std::string(state);
-}
-
-// Makes the run log's folder, and any missing parent, with mode 0700 (Ansible
-// writes no log into a missing folder) and returns what the child's
-// environment needs for the log: ANSIBLE_LOG_PATH when XDG_STATE_HOME moves the
-// folder away from the default that ansible.cfg names. A log path the user
-// chose with ANSIBLE_LOG_PATH is left alone. Failing to create the folder does
-// not stop the run: Ansible then warns that it cannot log.
-std::vector<std::pair<std::string, std::string>> prepare_run_log() {
-  if (std::getenv("ANSIBLE_LOG_PATH") != nullptr) return {};
-  const auto log = run_log_path();
-  if (!log) return {};
-  const std::string dir = log->substr(0, log->rfind('/'));
-  for (std::size_t at = 1; at != std::string::npos;) {
-    at = dir.find('/', at + 1);
-    (void)::mkdir(dir.substr(0, at).c_str(), 0700);
-  }
-  if (!xdg_state_home()) return {};
-  return {{"ANSIBLE_LOG_PATH", *log}};
-}
-
-}  // namespace
-
-std::optional<std::string> run_log_path() {
-  if (const char* chosen = std::getenv("ANSIBLE_LOG_PATH"); chosen != nullptr && *chosen != '\0') return chosen;
-  if (auto state = xdg_state_home()) return *state + "/tervane/ansible.log";
-  if (auto home = home_dir()) return *home + "/.local/state/tervane/ansible.log";
-  return std::nullopt;
 }
 
 Result<void> run_playbook(const std::string& playbook, const std::string& inventory, const std::string& vars,

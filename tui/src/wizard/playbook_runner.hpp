@@ -17,8 +17,3 @@ std::string classify_line(std::string_view line);
 /// nothing printed later.
 Result<void> run_playbook(const std::string& playbook, const std::string& inventory,
                           const std::string& vars, const std::string& project_root, bool preview = false);
-/// Where Ansible logs the wizard's playbook runs: ANSIBLE_LOG_PATH when the user
-/// set it, else {XDG_STATE_HOME}/tervane/ansible.log, else
-/// ~/.local/state/tervane/ansible.log (the path ansible.cfg names); nothing when
-/// the home directory is unknown. run_playbook creates the latter two's folder.
-std::optional<std::string> run_log_path();

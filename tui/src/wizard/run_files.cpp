@@ -116,27 +116,58 @@ void append_json_string(std::string& out, std::string_view text) {
   out += '"';
 }
 
-}  // namespace
-
-Result<TempFile> TempFile::create(std::string_view prefix, std::string_view suffix) {
-  const fs::path dir = temp_dir();
+// Makes a new entry "{dir}/{prefix}XXXXXX{suffix}" with `make(path)`, which
+// returns false with errno set when it fails; a name already taken is drawn
+// again. Returns the path made.
+template <class Make>
+Result<std::string> create_unique(std::string_view prefix, std::string_view suffix, const std::string& in, Make make) {
+  const fs::path dir = in.empty() ? temp_dir() : fs::path(in);
   for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
     auto chars = random_chars();
     if (!chars) return fail(std::move(chars).error());
     std::string path = (dir / (std::string(prefix) + *chars + std::string(suffix))).string();
-    sys::Fd fd(sys::retry_eintr([&] { return ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600); }));
-    if (!fd) {
-      if (errno == EEXIST || errno == EADDRINUSE) continue;
-      return fail(error_at(Error::from_errno(errno), path));
-    }
-    TempFile file;
-    file.path_ = std::move(path);
-    file.fd_ = std::move(fd);
-    // So that a signal ending the process still removes the secrets.
-    file.slot_ = signal_guard::register_file(file.path_);
-    return file;
+    if (make(path)) return path;
+    if (errno == EEXIST || errno == EADDRINUSE) continue;
+    return fail(error_at(Error::from_errno(errno), path));
   }
   return fail(Error(ErrorKind::System, "too many temporary files exist at path " + quoted_path(dir.native())));
+}
+
+}  // namespace
+
+Result<TempFile> TempFile::create(std::string_view prefix, std::string_view suffix, const std::string& dir) {
+  TempFile file;
+  auto path = create_unique(prefix, suffix, dir, [&file](const std::string& p) {
+    const int fd = sys::retry_eintr([&] { return ::open(p.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600); });
+    if (fd < 0) return false;
+    file.fd_ = sys::Fd(fd);
+    return true;
+  });
+  if (!path) return fail(std::move(path).error());
+  file.path_ = std::move(*path);
+  // So that a signal ending the process still removes the secrets.
+  file.slot_ = signal_guard::register_file(file.path_);
+  return file;
+}
+
+Result<PrivateDir> PrivateDir::create(std::string_view prefix) {
+  auto path = create_unique(prefix, "", {}, [](const std::string& p) { return ::mkdir(p.c_str(), 0700) == 0; });
+  if (!path) return fail(std::move(path).error());
+  PrivateDir dir;
+  dir.path_ = std::move(*path);
+  dir.slot_ = signal_guard::register_file(dir.path_);
+  return dir;
+}
+
+PrivateDir::PrivateDir(PrivateDir&& other) noexcept
+    : path_(std::exchange(other.path_, {})), slot_(std::exchange(other.slot_, -1)) {}
+
+PrivateDir::~PrivateDir() { release(); }
+
+void PrivateDir::release() {
+  if (!path_.empty()) (void)::rmdir(path_.c_str());  // its files are gone by now
+  path_.clear();
+  signal_guard::unregister_file(std::exchange(slot_, -1));
 }
 
 TempFile::TempFile(TempFile&& other) noexcept
@@ -202,11 +233,72 @@ std::string vars_json(const SetupAnswers& answers, const std::string* key_path) 
   return out;
 }
 
+namespace {
+
+// Whether Ansible's reading of an inventory line would change `text`: it
+// splits the line at white space like a shell (quotes and backslashes
+// taken away, "#" starting a comment), a ";" first on the line makes it a
+// comment, a variable is cut at its first "=", and its value is evaluated
+// as a Python literal where it is one.
+bool needs_quoting(std::string_view text) {
+  if (text.find_first_of("\"'=#;\\") != std::string_view::npos) return true;
+  while (!text.empty()) {
+    const auto d = unicode::decode(text);
+    if (unicode::is_white_space(d.ch)) return true;
+    text.remove_prefix(d.length);
+  }
+  return false;
+}
+
+// `text` as one word of a shell-like split: in single quotes, or in double
+// quotes with '"' and '\' escaped when it holds a single quote itself.
+std::string shell_word(std::string_view text) {
+  if (text.find('\'') == std::string_view::npos) return "'" + std::string(text) + "'";
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + '"';
+}
+
+// A variable's value as Ansible reads it back: unchanged when that is
+// exactly the text, else a Python string literal (in double quotes; a
+// single quote and control characters as \xNN) in single quotes, which
+// the split takes away and the evaluation turns into the text again.
+std::string inventory_value(std::string_view text) {
+  if (!needs_quoting(text)) return std::string(text);
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out = "'\"";
+  for (char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (c == '\'' || b < 0x20 || b == 0x7f) {
+      out += "\\x";
+      out += kHex[b >> 4];
+      out += kHex[b & 0xf];
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"'";
+}
+
+}  // namespace
+
 std::string inventory_text(const SshHost& host, const std::string* key_path) {
-  std::string line = host.name + " ansible_host=" + host.hostname + " ansible_user=" + host.user;
+  // The host name is the first word of the line and is not evaluated.
+  std::string line = (needs_quoting(host.name) ? shell_word(host.name) : host.name) +
+                     " ansible_host=" + inventory_value(host.hostname) + " ansible_user=" + inventory_value(host.user);
   if (host.port != 0) line += " ansible_port=" + std::to_string(host.port);
-  if (key_path) line += " ansible_ssh_private_key_file=" + *key_path;
-  return "[workstation]\n" + line + " ansible_ssh_common_args='-o StrictHostKeyChecking=no'\n";
+  if (key_path) line += " ansible_ssh_private_key_file=" + inventory_value(unicode::lossy(*key_path));
+  // Ansible splits these arguments once more before it passes them to ssh.
+  const std::string ssh_args = "-o StrictHostKeyChecking=no";
+  line += " ansible_ssh_common_args=" +
+          (host.proxy.empty() ? "'" + ssh_args + "'" : inventory_value(ssh_args + " -o " + shell_word(host.proxy)));
+  return "[workstation]\n" + line + "\n";
 }
 
 Result<RunFiles> prepare_run_files(const SetupAnswers& answers) {
@@ -218,11 +310,13 @@ Result<RunFiles> prepare_run_files(const SetupAnswers& answers) {
   const bool key_present = ::stat(key.c_str(), &st) == 0;
   const std::string* key_path = key_present ? &key : nullptr;
 
-  auto vars = TempFile::create("tervane-vars-", ".json");
+  auto dir = PrivateDir::create("tervane-run-");
+  if (!dir) return fail(std::move(dir).error());
+  auto vars = TempFile::create("tervane-vars-", ".json", dir->path());
   if (!vars) return fail(std::move(vars).error());
   if (auto r = vars->write_all(vars_json(answers, key_path)); !r) return fail(std::move(r).error());
 
-  auto inventory = TempFile::create("tervane-hosts-", ".ini");
+  auto inventory = TempFile::create("tervane-hosts-", ".ini", dir->path());
   if (!inventory) return fail(std::move(inventory).error());
   if (auto r = inventory->write_all(inventory_text(answers.host, key_path)); !r) return fail(std::move(r).error());
 
@@ -233,6 +327,6 @@ Result<RunFiles> prepare_run_files(const SetupAnswers& answers) {
 
   std::string vars_path = vars->path();
   std::string inventory_path = inventory->path();
-  return RunFiles{std::move(*vars), std::move(vars_path), std::move(*inventory), std::move(inventory_path),
-                  std::move(*root)};
+  return RunFiles{std::move(*dir),       std::move(*vars),          std::move(vars_path),
+                  std::move(*inventory), std::move(inventory_path), std::move(*root)};
 }

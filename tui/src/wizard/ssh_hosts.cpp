@@ -90,7 +90,11 @@ std::vector<SshHost> parse_ssh_config(std::string_view text) {
     std::string keyword = unicode::to_lower(parts->first);
     std::string value(unicode::trim(parts->second));
 
-    if (keyword == "host") {
+    if (keyword == "match") {
+      // A Match block holds settings for other connections: its lines are
+      // skipped up to the next Host line, as a pattern's are.
+      finish();
+    } else if (keyword == "host") {
       finish();
       // Patterns and lists of several hosts name no single machine; their
       // whole block is skipped (a tab does not separate names here).
@@ -106,6 +110,10 @@ std::vector<SshHost> parse_ssh_config(std::string_view text) {
         current.user = std::move(value);
       else if (keyword == "identityfile")
         current.identity_file = std::move(value);
+      else if (keyword == "proxyjump")
+        current.proxy = "ProxyJump=" + value;
+      else if (keyword == "proxycommand")
+        current.proxy = "ProxyCommand=" + value;
       else if (keyword == "port") {
         const auto port = parse_port(value);
         bad_port = !port;

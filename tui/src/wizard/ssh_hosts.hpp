@@ -8,10 +8,13 @@
 
 /// One deployable target, or a Host block while the file is read (empty
 /// fields were not given). `identity_file` is kept as written (may start with
-/// "~"); `port` 0 when the block names none (ssh's own default then).
+/// "~"); `port` 0 when the block names none (ssh's own default then);
+/// `proxy` the block's last ProxyJump or ProxyCommand line as an ssh option
+/// ("ProxyJump=bastion"), empty when it has none.
 struct SshHost {
   std::string name, hostname, user, identity_file;
   unsigned port = 0;
+  std::string proxy = {};
   bool operator==(const SshHost&) const = default;
 };
 

@@ -190,7 +190,7 @@ TEST(Arguments, HelpAndVersionNeedNoToolsAndAnyOtherArgumentStartsTheWizardWriti
   const RunResult help = box.run({TERVANE_WIZARD_BINARY, "--help"});
   EXPECT_EQ(help.status, 0);
   for (const std::string& part : std::initializer_list<std::string>{
-           "interactive", "PATH", "HOME", "TMPDIR", "NO_COLOR", "XDG_STATE_HOME",
+           "interactive", "PATH", "HOME", "TMPDIR", "NO_COLOR", "XDG_STATE_HOME", "typed by hand defaults to root",
         "appended to " + (box.dir / "state/tervane/ansible.log").string() + "\n",
         fs::canonical(TERVANE_PROJECT_ROOT).string() + "/README.md\n"})
     EXPECT_NE(help.output.find(part), std::string::npos) << part << " missing in\n" << help.output;

@@ -28,7 +28,7 @@ namespace {
 
 std::vector<fs::path> run_files_in(const fs::path& dir) {
   std::vector<fs::path> files;
-  for (const auto& e : fs::directory_iterator(dir))
+  for (const auto& e : fs::recursive_directory_iterator(dir))  // the private directory and its files
     if (e.path().filename().string().starts_with("tervane-")) files.push_back(e.path());
   return files;
 }
@@ -112,8 +112,9 @@ TEST_F(Safety, ClosedStandardOutputLeavesTheVariablesFileIntact) {
   ASSERT_TRUE(tty->expect("Select a standalone playbook phase to execute:"));
   tty->settle();
   const auto files = run_files_in(box.tmp);
-  ASSERT_EQ(files.size(), 2u);
-  const fs::path vars = files[0].extension() == ".json" ? files[0] : files[1];
+  ASSERT_EQ(files.size(), 3u);
+  const fs::path vars =
+      *std::find_if(files.begin(), files.end(), [](const fs::path& f) { return f.extension() == ".json"; });
   const std::string before = read_file(vars);
   ASSERT_TRUE(before.starts_with("{\"ansible_become_password\":\"sud0\"") && before.ends_with("}")) << before;
 
@@ -144,7 +145,7 @@ TEST_F(Safety, SignalsDuringARunLeaveNoRunFileNoCoreAndNoPlaybookProcess) {
     ASSERT_TRUE(tty->expect("TASK [Wait]", 120s)) << tty->dump();
     ASSERT_TRUE(eventually([] { return !processes_with("sleep 29.25").empty(); }, 30s, 50ms))
         << "the task did not start";
-    EXPECT_EQ(run_files_in(box.tmp).size(), 2u);
+    EXPECT_EQ(run_files_in(box.tmp).size(), 3u);
     tty->kill_with(sig);
     const PtyExit end = tty->wait();
     EXPECT_FALSE(end.exited);

@@ -26,7 +26,7 @@ std::string without_cr(std::string s) {
 
 /// The first file in `dir` whose name starts with `prefix`.
 std::string file_starting(const fs::path& dir, const std::string& prefix) {
-  for (const auto& e : fs::directory_iterator(dir))
+  for (const auto& e : fs::recursive_directory_iterator(dir))
     if (e.path().filename().string().starts_with(prefix)) return read_file(e.path());
   return "";
 }

@@ -34,7 +34,7 @@ const char* const kPhasePrompt = "Select a standalone playbook phase to execute:
 
 std::vector<std::string> run_files_in(const fs::path& dir) {
   std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir))
+  for (const auto& e : fs::recursive_directory_iterator(dir))  // the private directory and its files
     if (e.path().filename().string().starts_with("tervane-")) names.push_back(e.path().filename());
   return names;
 }
@@ -103,10 +103,12 @@ class SetupRun : public ::testing::Test {
     if (argv.size() != 5) return {};
     EXPECT_EQ(argv[0], (root / playbook).string());
     EXPECT_EQ(argv[1], "-i");
-    EXPECT_TRUE(std::regex_match(argv[2], std::regex(box.tmp.string() + "/tervane-hosts-[A-Za-z0-9]{6}\\.ini")))
+    EXPECT_TRUE(std::regex_match(
+        argv[2], std::regex(box.tmp.string() + "/tervane-run-[A-Za-z0-9]{6}/tervane-hosts-[A-Za-z0-9]{6}\\.ini")))
         << argv[2];
     EXPECT_EQ(argv[3], "--extra-vars");
-    EXPECT_TRUE(std::regex_match(argv[4], std::regex("@" + box.tmp.string() + "/tervane-vars-[A-Za-z0-9]{6}\\.json")))
+    EXPECT_TRUE(std::regex_match(
+        argv[4], std::regex("@" + box.tmp.string() + "/tervane-run-[A-Za-z0-9]{6}/tervane-vars-[A-Za-z0-9]{6}\\.json")))
         << argv[4];
     EXPECT_EQ(read_file(c / "cwd"), fs::canonical(root).string() + "\n");
     EXPECT_EQ(read_file(c / "unbuffered"), "1");
@@ -210,7 +212,7 @@ TEST_F(SetupRun, EscapeAtTheMenuOrAMissingPlaybookEndsWithTheReportAndRemovesThe
     tty->key(PtyDriver::kEnter);
     ASSERT_TRUE(tty->expect(kPhasePrompt));
     tty->settle();
-    EXPECT_EQ(run_files_in(box.tmp).size(), 2u);
+    EXPECT_EQ(run_files_in(box.tmp).size(), 3u);
     if (escape) {
       tty->key(PtyDriver::kEsc);
       ASSERT_TRUE(tty->expect("Error: operation interrupted"));
@@ -235,7 +237,7 @@ TEST_F(SetupRun, SignalDuringAPlaybookRemovesTheRunFilesAndKillsTheWizardBySigna
     tty->key(PtyDriver::kEnter);
     for (auto deadline = std::chrono::steady_clock::now() + 10s; !fs::exists(call_dir(call) / "started");)
       ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the stand-in did not start";
-    EXPECT_EQ(run_files_in(box.tmp).size(), 2u);
+    EXPECT_EQ(run_files_in(box.tmp).size(), 3u);
     if (sig == SIGINT)
       tty->send(PtyDriver::kCtrlC);  // as a user would: the whole foreground group gets it
     else
@@ -303,7 +305,7 @@ TEST_F(SetupRun, AReaderThreadThatCannotStartEndsTheRunAndStillRemovesTheFiles) 
   tty.key(PtyDriver::kEnter);
   ASSERT_TRUE(tty.expect(kPhasePrompt));
   tty.settle();
-  ASSERT_EQ(run_files_in(box.tmp).size(), 2u);
+  ASSERT_EQ(run_files_in(box.tmp).size(), 3u);
   tty.key(PtyDriver::kEnter);
 
   EXPECT_TRUE(tty.expect("failed to spawn thread: Resource temporarily unavailable"));

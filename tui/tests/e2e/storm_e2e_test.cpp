@@ -45,7 +45,7 @@ constexpr std::size_t kPasteBytes = 1 << 20;
 
 std::vector<std::string> run_files_in(const fs::path& dir) {
   std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir))
+  for (const auto& e : fs::recursive_directory_iterator(dir))  // the private directory and its files
     if (e.path().filename().string().starts_with("tervane-")) names.push_back(e.path().filename());
   return names;
 }

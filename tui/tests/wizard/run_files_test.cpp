@@ -43,11 +43,11 @@ TEST(Inventory, NamesTheOneHostWithOrWithoutKey) {
   const std::string key = "/home/u/.ssh/id_rsa";
   EXPECT_EQ(inventory_text(host, nullptr),
             "[workstation]\n"
-            "arch box ansible_host=10.0.0.7 ansible_user=root user "
+            "'arch box' ansible_host=10.0.0.7 ansible_user='\"root user\"' "
             "ansible_ssh_common_args='-o StrictHostKeyChecking=no'\n");
   EXPECT_EQ(inventory_text(host, &key),
             "[workstation]\n"
-            "arch box ansible_host=10.0.0.7 ansible_user=root user "
+            "'arch box' ansible_host=10.0.0.7 ansible_user='\"root user\"' "
             "ansible_ssh_private_key_file=/home/u/.ssh/id_rsa "
             "ansible_ssh_common_args='-o StrictHostKeyChecking=no'\n");
   // A host block's Port follows the user, so ssh reaches the server chosen.
@@ -121,7 +121,7 @@ TEST(TempFile, RelativeOrEmptyTmpdirIsMadeAbsolute) {
   fs::current_path(old_cwd);
 }
 
-TEST(RunFiles, ReleaseDeletesTheInventoryBeforeTheVariables) {
+TEST(RunFiles, ReleaseDeletesTheInventoryThenTheVariablesThenTheirDirectory) {
   TempDir tmp;
   ScopedEnv env("TMPDIR", tmp.path().string());
   const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -131,7 +131,7 @@ TEST(RunFiles, ReleaseDeletesTheInventoryBeforeTheVariables) {
     auto inventory = TempFile::create("i-", ".ini");
     ASSERT_TRUE(vars && inventory);
     const std::string vp = vars->path(), ip = inventory->path();
-    RunFiles files{std::move(*vars), vp, std::move(*inventory), ip, "/"};
+    RunFiles files{std::move(*PrivateDir::create("d-")), std::move(*vars), vp, std::move(*inventory), ip, "/"};
   }
   alignas(inotify_event) char buf[4096];
   const ssize_t n = ::read(watch, buf, sizeof buf);
@@ -142,5 +142,5 @@ TEST(RunFiles, ReleaseDeletesTheInventoryBeforeTheVariables) {
     off += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
   }
   ::close(watch);
-  EXPECT_EQ(deleted, "i-v-");
+  EXPECT_EQ(deleted, "i-v-d-");
 }

@@ -24,6 +24,7 @@ std::string show(const std::vector<SshHost>& hosts) {
   for (const auto& h : hosts) {
     out += "[" + h.name + "|" + h.hostname + "|" + h.user + "|" + h.identity_file;
     if (h.port != 0) out += "|port " + std::to_string(h.port);
+    if (!h.proxy.empty()) out += "|" + h.proxy;
     out += "]";
   }
   return out;
@@ -73,8 +74,14 @@ TEST(SshConfig, ParsesTheSubsetTheWizardUnderstands) {
       {"equals form and bare keyword are skipped", "Host a\nHostName=x\nHostName\n", {}},
       {"file order, duplicates kept", "Host z\nHostName 1\nHost a\nHostName 2\nHost z\nHostName 3\n",
        {{"z", "1", "me", key}, {"a", "2", "me", key}, {"z", "3", "me", key}}},
-      {"Match and Include are ordinary keywords",
-       "Host a\nMatch host other\nInclude ~/.ssh/more\nHostName h\n", {{"a", "h", "me", key}}},
+      {"Match ends the host block and its lines apply to no host; Include is ignored",
+       "Host arch\nHostName 127.0.0.1\nmatch host github.com\nHostName 203.0.113.99\nUser git\nPort 2222\n"
+       "Host b\nInclude ~/.ssh/more\nHostName hb\n",
+       {{"arch", "127.0.0.1", "me", key}, {"b", "hb", "me", key}}},
+      {"ProxyJump and ProxyCommand, the last of either winning",
+       "Host a\nHostName h\nProxyCommand ssh -W %h:%p gw\nproxyjump gw2\n"
+       "Host b\nHostName h\nProxyJump gw\nPROXYCOMMAND nc  %h %p\n",
+       {{"a", "h", "me", key, 0, "ProxyJump=gw2"}, {"b", "h", "me", key, 0, "ProxyCommand=nc  %h %p"}}},
       {"value is trimmed before the space check", "Host web   \nHostName   h  \n", {{"web", "h", "me", key}}},
       {"Unicode white space separates and trims",
        "Host\xC2\xA0web\nHostName\xE2\x80\x83h\xE3\x80\x80\n", {{"web", "h", "me", key}}},
