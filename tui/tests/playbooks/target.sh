@@ -406,8 +406,9 @@ cmd_start() {
   local groups=() h
   if [ ! -d /run/systemd/system ] || [ ! -S /run/dbus/system_bus_socket ]; then
     flags+=(--keep-unit)
+    # Named after RUN too: another run on this machine may boot a container of the same name.
     for h in $(cgroup_roots); do
-      mkdir -p "$h/tervane-$name" && groups+=("$h/tervane-$name")
+      mkdir -p "$h/tervane-$name-${dir//\//_}" && groups+=("$h/tervane-$name-${dir//\//_}")
     done
   fi
   printf '%s\n' "${groups[@]}" >"$dir/cgroups"
