@@ -58,7 +58,7 @@ running=()
 cleanup() {
   local n
   for n in "${running[@]}"; do "$here/target.sh" stop "$work/run" "$n" 2>/dev/null; done
-  [ -z "${SSH_AGENT_PID:-}" ] || kill "$SSH_AGENT_PID"
+  [ -z "${agent_pid:-}" ] || kill "$agent_pid"
   # The runs' output stays for a look after a failure.
   rm -rf "$logs" && mkdir -p "$logs" && cp "$work"/*.out "$work"/*.err "$work"/*.summary "$logs/" 2>/dev/null
   rm -rf "$work"
@@ -272,7 +272,7 @@ printf 'wifi_networks:\n  - ssid: Home\n    psk: correct horse\n' >"$work/wifi.y
 python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); del d["ansible_ssh_private_key_file"]
 d.update(ansible_host="t5", local_tervane_path=sys.argv[2], local_wallpapers_path=sys.argv[3], network_wifi_file=sys.argv[4])
 print(json.dumps(d))' "$work/t1.json" "$work/u-configs" "$work/u-walls" "$work/wifi.yml" >"$work/t5.json"
-eval "$(ssh-agent -a "$work/agent.sock")" >/dev/null
+eval "$(ssh-agent -a "$work/agent.sock")" >/dev/null && agent_pid=$SSH_AGENT_PID
 for i in 1 2 3 4 5; do ssh-keygen -q -t ed25519 -N '' -f "$work/other$i" && ssh-add -q "$work/other$i"; done
 ssh-add -q "$work/key"
 ssh_file=$work/agent_config
