@@ -3,8 +3,10 @@
 #   1. bootstrap.yml twice with the wizard's extra variables, logged in as root: the first run
 #      without failures, the second with changed=0 in every phase; then the same logged in as
 #      a wheel user with a sudo password;
-#   2. phases 60 and 70 with 1,000-file trees: unchanged and changed transfer times;
-#   3. two targets from one inventory in one run, timed against one.
+#   2. phases 60 and 70 with 1,000-file trees: unchanged and changed transfer times (printed);
+#   3. two targets from one inventory in one run, timed against one;
+#   4. a controller as real users have one (umask 077 clones, an ssh-agent full of keys, no
+#      key file) on a fresh target: previews, refusals, planted links and an sshd rollback.
 # Every container runs on its own overlay in this script's private mount namespace and is
 # stopped on exit or interruption. Without root, overlayfs or a bootable nspawn the tests
 # are reported SKIPPED by name.
@@ -13,7 +15,13 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd -P)
 root=${TERVANE_PLAYBOOKS_ROOT:-$(cd "$here/../../.." && pwd -P)}
 tests=("bootstrap twice as root" "bootstrap twice as a wheel user with sudo password"
-  "1,000-file transfers in phases 60 and 70" "two targets from one inventory")
+  "1,000-file transfers in phases 60 and 70" "two targets from one inventory"
+  "a preview of a target without Python names the phase to run first"
+  "umask 077 clones, an agent with five other keys and no key file: bootstrap twice"
+  "a preview of the finished target changes nothing" "a changed sshd_port is refused"
+  "a key file without .pub beside it is authorized for the account"
+  "links planted by the account leave root's files as they were"
+  "a refused fresh login puts the previous sshd configuration back")
 
 passed=0 failed=0 skipped=0
 pass() { passed=$((passed + 1)); echo "PASS: $*"; }
@@ -50,6 +58,7 @@ running=()
 cleanup() {
   local n
   for n in "${running[@]}"; do "$here/target.sh" stop "$work/run" "$n" 2>/dev/null; done
+  [ -z "${agent_pid:-}" ] || kill "$agent_pid"
   # The runs' output stays for a look after a failure.
   rm -rf "$logs" && mkdir -p "$logs" && cp "$work"/*.out "$work"/*.err "$work"/*.summary "$logs/" 2>/dev/null
   rm -rf "$work"
@@ -116,13 +125,15 @@ inventory() { # inventory FILE NAME...: the wizard's inventory line per host
   done
 }
 # playbook LABEL INVENTORY VARS PLAYBOOK...: runs ansible-playbook, leaves the summary in
-# $work/LABEL.summary and the wall time in $last_seconds.
+# $work/LABEL.summary and the wall time in $last_seconds. Every run logs in afresh, as a
+# user's next run would: no SSH master connection is shared with an earlier run.
+ssh_file=$work/ssh_config
 playbook() {
   local label=$1 inv=$2 vars=$3 started; shift 3
   started=$(date +%s.%N)
   # ssh reads the containers' ProxyCommand from this file.
-  (cd "$root" && ANSIBLE_SSH_EXTRA_ARGS="-F $work/ssh_config" ANSIBLE_SFTP_EXTRA_ARGS="-F $work/ssh_config" \
-    ANSIBLE_SCP_EXTRA_ARGS="-F $work/ssh_config" PYTHONUNBUFFERED=1 timeout 1200 \
+  (cd "$root" && ANSIBLE_SSH_EXTRA_ARGS="-F $ssh_file" ANSIBLE_SFTP_EXTRA_ARGS="-F $ssh_file" \
+    ANSIBLE_SCP_EXTRA_ARGS="-F $ssh_file" ANSIBLE_SSH_CONTROL_PATH_DIR="$work/cp/$label" PYTHONUNBUFFERED=1 timeout 1200 \
     ansible-playbook -i "$inv" --extra-vars "@$vars" "$@" </dev/null >"$work/$label.out" 2>"$work/$label.err")
   last_status=$?
   last_seconds=$(echo "$(date +%s.%N) - $started" | bc 2>/dev/null || python3 -c "print($(date +%s.%N) - $started)")
@@ -184,8 +195,8 @@ for d in "$big-configs" "$big-wallpapers"; do
   git -C "$d" add -A && git -C "$d" -c user.name=t -c user.email=t@localhost commit -q -m many
 done
 sed -e "s|$configs|$big-configs|; s|$wallpapers|$big-wallpapers|" "$work/t1.json" >"$work/big.json"
-transfer_times() { # LABEL: the two transfer tasks' seconds
-  awk -F'|' '$1 == "TIME" && $3 ~ /^common : (Make a temporary archive|Archive without|Unpack the archive into|Remove the temporary archive)/ {t[$2] += $4}
+transfer_times() { # LABEL: the two transfers' seconds
+  awk -F'|' '$1 == "TIME" && $3 ~ /^common : (Pack|Read the packing|Warn about|Make a private|Send the|Compare the|Unpack the|Remove the archive)/ {t[$2] += $4}
     END {for (p in t) printf "%s %.1f s; ", p, t[p]}' "$work/$1.summary"
 }
 playbook big-1 "$work/t1.ini" "$work/big.json" playbooks/60-tervane.yml playbooks/70-desktop-apps.yml
@@ -198,6 +209,8 @@ touch "$big-configs/.git/FETCH_HEAD" "$big-configs/.git/index"
 playbook big-3 "$work/t1.ini" "$work/big.json" playbooks/60-tervane.yml playbooks/70-desktop-apps.yml
 add "$(problems_of_second_run big-3)"
 echo "one more" >>"$big-configs/many3/f3.txt" && echo "one more" >>"$big-wallpapers/many4/f4.txt"
+# What is sent is what git tracks at the checked-out commit.
+for d in "$big-configs" "$big-wallpapers"; do git -C "$d" -c user.name=t -c user.email=t@localhost commit -qam more; done
 playbook big-4 "$work/t1.ini" "$work/big.json" playbooks/60-tervane.yml playbooks/70-desktop-apps.yml
 add "$(problems_of_first_run big-4)"
 grep -q '^PLAY|60-tervane|t1|.* changed=0 ' "$work/big-4.summary" && add "a changed configuration reported no change"
@@ -206,11 +219,6 @@ runs=$(on t1 'grep -c "" /home/maria/.tervane-installer-runs')
 [ "$runs" = 3 ] || add "install.fish ran $runs times, expected 3 (bootstrap, first 1,000-file tree, one changed file)"
 on t1 'cat /home/maria/Pictures/Wallpapers/many4/f4.txt' | grep -q 'one more' || add "the changed wallpaper did not arrive"
 echo "1,000-file trees: unchanged $(transfer_times big-2)(whole run ${unchanged_seconds%.*} s); changed $(transfer_times big-4)"
-for label in big-2 big-3; do
-  awk -F'|' -v l=$label '$1 == "TIME" && $3 ~ /^common : (Make a temporary archive|Archive without|Unpack the archive into|Remove the temporary archive)/ {t[$2] += $4}
-    END {for (p in t) if (t[p] >= 5) print l ": the transfer in " p " took " t[p] " s"}' "$work/$label.summary"
-done >"$work/slow"
-add "$(cat "$work/slow")"
 report "1,000-file transfers in phases 60 and 70" big-4 "$p"
 "$here/target.sh" stop "$work/run" t1
 
@@ -246,6 +254,90 @@ add "$(target_problems t3)"
 add "$(target_problems t4)"
 echo "two targets: ${last_seconds%.*} s, one target: ${one_target_seconds%.*} s"
 report "two targets from one inventory" two "$p"
+
+"$here/target.sh" stop "$work/run" t3 && "$here/target.sh" stop "$work/run" t4
+
+# --- 5. a controller as real users have one, on a fresh target --------------------------------
+# Clones made under umask 077 holding an ignored file, a 0666 file and links in and out of the
+# tree; an ssh-agent that offers five other keys before the right one; no key file anywhere
+# (the wizard's inventory line without a key, a host block without IdentityFile).
+start t5
+inventory "$work/t5.ini" t5 && sed -i 's/ ansible_ssh_private_key_file=[^ ]*//' "$work/t5.ini"
+grep -v 'IdentityFile\|IdentitiesOnly' "$work/run/t5/ssh_config" >"$work/agent_config"
+(umask 077 && make_clone "$work/u-configs" 30 && make_clone "$work/u-walls" 300)
+(cd "$work/u-configs" && cp "$configs/install.fish" . && echo secret.env >.gitignore && echo S=1 >secret.env &&
+  echo shared >shared.conf && chmod 666 shared.conf && ln -s ../../../../../etc escape && ln -s set0 theme &&
+  git add -A && git -c user.name=t -c user.email=t@localhost commit -qm tree)
+printf 'wifi_networks:\n  - ssid: Home\n    psk: correct horse\n' >"$work/wifi.yml"
+python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); del d["ansible_ssh_private_key_file"]
+d.update(ansible_host="t5", local_tervane_path=sys.argv[2], local_wallpapers_path=sys.argv[3], network_wifi_file=sys.argv[4])
+print(json.dumps(d))' "$work/t1.json" "$work/u-configs" "$work/u-walls" "$work/wifi.yml" >"$work/t5.json"
+eval "$(ssh-agent -a "$work/agent.sock")" >/dev/null && agent_pid=$SSH_AGENT_PID
+for i in 1 2 3 4 5; do ssh-keygen -q -t ed25519 -N '' -f "$work/other$i" && ssh-add -q "$work/other$i"; done
+ssh-add -q "$work/key"
+ssh_file=$work/agent_config
+# expect_failure LABEL TEXT: the run failed (exit status 2) with TEXT in its output, no traceback.
+expect_failure() {
+  [ "$last_status" -eq 2 ] || echo "exit status $last_status, expected 2"
+  grep -qF -- "$2" "$work/$1.out" || echo "no message \"$2\""
+  ! grep -q Traceback "$work/$1.out" "$work/$1.err" || echo "a traceback"
+}
+
+playbook t5-bare "$work/t5.ini" "$work/t5.json" playbooks/60-tervane.yml --check --diff
+report "a preview of a target without Python names the phase to run first" t5-bare \
+  "$(expect_failure t5-bare "Run playbooks/00-preflight.yml (or the whole bootstrap) once without --check first")"
+
+playbook t5-1 "$work/t5.ini" "$work/t5.json" bootstrap.yml
+p=; add "$(problems_of_first_run t5-1)"
+playbook t5-2 "$work/t5.ini" "$work/t5.json" bootstrap.yml
+add "$(problems_of_second_run t5-2)"
+add "$(target_problems t5)"
+grep -qF 'escape -> ../../../../../etc' "$work/t5-1.out" || add "no warning names the link left out"
+add "$(on t5 'cd /home/maria/.local/share/tervane && { [ ! -e secret.env ] || echo "the ignored file arrived"
+  [ "$(stat -c %a shared.conf)" = 644 ] || echo "shared.conf is not 0644"; [ ! -L escape ] || echo "the link out of the tree arrived"
+  [ "$(readlink theme)" = set0 ] || echo "the link inside the tree is missing"
+  find . ../../../Pictures/Wallpapers -type d ! -perm 755 -printf "not 0755: %p\n"
+  nmcli -t -f NAME connection show | grep -qx Home || echo "NetworkManager has no profile Home"; }')"
+echo "umask 077 clones, agent, no key file:"; show t5-1; show t5-2
+report "umask 077 clones, an agent with five other keys and no key file: bootstrap twice" t5-2 "$p"
+
+playbook t5-check "$work/t5.ini" "$work/t5.json" bootstrap.yml --check --diff
+echo "check mode on the finished target:"; show t5-check
+report "a preview of the finished target changes nothing" t5-check "$(problems_of_second_run t5-check)"
+
+playbook t5-port "$work/t5.ini" "$work/t5.json" playbooks/05-openssh.yml -e sshd_port=2222
+p=; add "$(expect_failure t5-port "sshd_port is 2222, but this run reached sshd on port 22.")"
+on t5 'sshd -T | grep -qx "port 22"' || add "sshd left port 22"
+report "a changed sshd_port is refused" t5-port "$p"
+
+# A key that lets root in, named by the inventory, whose .pub is gone.
+ssh-keygen -q -t ed25519 -N '' -C k2 -f "$work/k2" && on t5 "echo '$(cat "$work/k2.pub")' >>/root/.ssh/authorized_keys"
+rm "$work/k2.pub" && sed "s|ansible_user=root|& ansible_ssh_private_key_file=$work/k2|" "$work/t5.ini" >"$work/t5-k2.ini"
+SSH_AUTH_SOCK= playbook t5-k2 "$work/t5-k2.ini" "$work/t5.json" playbooks/50-ssh.yml
+p=; add "$(problems_of_first_run t5-k2)"
+SSH_AUTH_SOCK= ssh -F "$work/agent_config" -o BatchMode=yes -o IdentitiesOnly=yes -i "$work/k2" -l maria t5 true </dev/null ||
+  add "maria does not take the key whose .pub was missing"
+report "a key file without .pub beside it is authorized for the account" t5-k2 "$p"
+
+# The account, without sudo, plants links to root's files where its own belong.
+root_files='stat -c "%n %U %G %a" /etc/sudoers.d /etc/sudoers.d/* /etc/shadow; sha256sum /etc/sudoers.d/* /etc/shadow'
+before=$(on t5 "$root_files")
+on t5 'su -s /bin/sh maria -c "mv ~/.ssh ~/.ssh.own && ln -s /etc/sudoers.d ~/.ssh &&
+  ln -sf /etc/shadow ~/.local/state/tervane/installed"'
+playbook t5-links "$work/t5.ini" "$work/t5.json" bootstrap.yml
+p=; add "$(expect_failure t5-links "/home/maria/.ssh (a link to /etc/sudoers.d): the bootstrap does not follow links")"
+playbook t5-links-60 "$work/t5.ini" "$work/t5.json" playbooks/60-tervane.yml
+add "$(expect_failure t5-links-60 "/home/maria/.local/state/tervane/installed (a link to /etc/shadow)")"
+[ "$(on t5 "$root_files")" = "$before" ] || add "root's files changed:"$'\n'"$(diff <(echo "$before") <(on t5 "$root_files"))"
+report "links planted by the account leave root's files as they were" t5-links-60 "$p"
+
+# Root is denied by a drop-in that counts only once the Include line is back; the run holds no
+# connection open (ControlMaster=no), so only the target's own timer can undo the change.
+on t5 'sed -i "/^Include/d" /etc/ssh/sshd_config && echo "DenyUsers root" >/etc/ssh/sshd_config.d/05-site.conf'
+ANSIBLE_SSH_ARGS="-o ControlMaster=no" playbook t5-rollback "$work/t5.ini" "$work/t5.json" playbooks/05-openssh.yml -e openssh_rollback_seconds=5
+p=; add "$(expect_failure t5-rollback "were put back and sshd was reloaded with them")"
+on t5 '! grep -q ^Include /etc/ssh/sshd_config' || add "sshd_config was not put back"
+report "a refused fresh login puts the previous sshd configuration back" t5-rollback "$p"
 
 echo "target playbooks: $passed passed, $failed failed, $skipped skipped"
 [ $failed -eq 0 ]
