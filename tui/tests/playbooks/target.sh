@@ -13,14 +13,14 @@
 # mounted even if they are killed. Exit status 77: this machine cannot run the target.
 #
 # The image: a debootstrap root (cached in tui/build/target/, named after its package list)
-# made to look like Arch: os-release, /usr/sbin a link to bin, a wheel group, sshd.service, and
-# pacman with local file:// repositories [core] and [extra] holding small stand-in packages for
-# every package the playbooks install. python and sudo are moved out of the root into their
+# made to look like Arch: os-release, /usr/sbin a link to bin, a wheel group, sshd.service, and pacman with
+# local file:// repositories [core] and [extra] holding small stand-in packages for every
+# package the playbooks install. python and sudo are moved out of the root into their
 # packages, so they exist only once the bootstrap installed them; NetworkManager's, bluez's
 # and sddm's units arrive the same way. A git daemon inside serves the AUR: the container's
-# /etc/gitconfig rewrites https://aur.archlinux.org/ to it. Arch's habits: packages signed, the
-# installed keyring older than the key that signs them; an AUR that turns the first clone
-# away; dhcpcd enabled for the wired card (dhcpcd@host0); makepkg building debug packages.
+# /etc/gitconfig rewrites https://aur.archlinux.org/ to it, and turns its first clone away.
+# Packages are signed by a key that the installed archlinux-keyring does not trust yet;
+# dhcpcd@host0 is enabled; makepkg builds debug packages.
 set -euo pipefail
 
 # Callers may run with a PATH made for ordinary users.
@@ -34,7 +34,6 @@ die() { echo "target.sh: $*" >&2; exit 1; }
 unable() { echo "target.sh: $*" >&2; exit 77; }
 
 debian_packages=systemd,systemd-sysv,dbus,libpam-systemd,openssh-server,python3,sudo,openssl,git,fish,network-manager,pacman-package-manager,makepkg,libarchive-tools,zstd,fakeroot,iproute2,binutils
-# Named after its package list: a root made from another list is never reused.
 base_tar=$build/debian-base-$(echo "$debian_packages" | sha256sum | cut -c1-12).tar.zst
 
 nspawn_binary() {
@@ -59,8 +58,7 @@ mirror() {
 
 # ---- stand-in packages -----------------------------------------------------------------
 # pkg DIR NAME VERSION [key=value...] -- builds DIR/NAME-VERSION-x86_64.pkg.tar.zst from the
-# files staged in $stage/NAME (moved there from the root by `carry`), with the install
-# script $stage/NAME/.INSTALL when there is one.
+# files staged in $stage/NAME (moved there from the root by `carry`) and its .INSTALL.
 stage=
 pkg() {
   local out=$1 name=$2 version=$3; shift 3
@@ -84,40 +82,8 @@ pkg() {
     for kv in "$@"; do echo "${kv%%=*} = ${kv#*=}"; done
   } >"$tmp/.PKGINFO"
   # .PKGINFO first, where pacman looks for it; no "./" prefixes: pacman skips names that start with a dot.
-  local meta=(.PKGINFO)
-  [ ! -e "$tmp/.INSTALL" ] || meta+=(.INSTALL)
-  (cd "$tmp" && tar --zstd --owner=0 --group=0 --numeric-owner -cf "$out/$name-$version-x86_64.pkg.tar.zst" "${meta[@]}" -- *)
+  (cd "$tmp" && tar --zstd --owner=0 --group=0 --numeric-owner -cf "$out/$name-$version-x86_64.pkg.tar.zst" .PKGINFO $(ls -A | grep -x .INSTALL) -- *)
   rm -rf "$tmp"
-}
-
-# keyring DIR VERSION WHO... -- an archlinux-keyring package in DIR that holds and trusts the
-# packager keys WHO (exported to $rootfs/tmp/WHO.gpg and WHO-trusted before). As Arch's, it
-# adds its keys to pacman's keyring when it is installed or upgraded.
-keyring() {
-  local out=$1 version=$2 who dir=$stage/archlinux-keyring/usr/share/keyrings; shift 2
-  rm -rf "$stage/archlinux-keyring" && mkdir -p "$dir"
-  for who in "$@"; do
-    cat "$rootfs/tmp/$who.gpg" >>"$dir/archlinux.gpg"
-    cat "$rootfs/tmp/$who-trusted" >>"$dir/archlinux-trusted"
-  done
-  : >"$dir/archlinux-revoked"
-  cat >"$stage/archlinux-keyring/.INSTALL" <<'EOF'
-post_upgrade() {
-  if usr/bin/pacman-key -l >/dev/null 2>&1; then
-    usr/bin/pacman-key --populate archlinux
-  fi
-}
-post_install() {
-  if [ -x usr/bin/pacman-key ]; then post_upgrade; fi
-}
-EOF
-  pkg "$out" archlinux-keyring "$version"
-}
-
-# gpg_in_root HOME SCRIPT -- runs the shell SCRIPT in the root being built with GNUPGHOME=HOME,
-# then stops the agents gpg started for that home.
-gpg_in_root() {
-  in_root sh -c 'export GNUPGHOME=$1; sh -c "$2"; s=$?; gpgconf --kill all; exit $s' gpg_in_root "$1" "$2"
 }
 
 # carry NAME PATH... -- moves PATHs out of the root into the payload of package NAME.
@@ -136,6 +102,11 @@ in_root() {
   unshare --mount --propagation private -- sh -c \
     'r=$1; shift; mount --rbind /dev "$r/dev" && mount -t proc proc "$r/proc" && exec chroot "$r" "$@"' \
     in_root "$rootfs" "$@"
+}
+
+# gpg_in_root HOME SCRIPT: runs SCRIPT in the root with GNUPGHOME=HOME, then stops gpg's agents.
+gpg_in_root() {
+  in_root sh -c 'export GNUPGHOME=$1; sh -c "$2"; s=$?; gpgconf --kill all; exit $s' gpg_in_root "$@"
 }
 
 # unit NAME FILE CONTENT -- a unit file in the payload of package NAME.
@@ -245,8 +216,7 @@ WantedBy=multi-user.target
   local aur
   aur=$(mktemp -d)
   cat >"$aur/PKGBUILD" <<'EOF'
-# Stand-in for the AUR's yay: same dependencies and options, a tiny program assembled with
-# debug information for a binary, so that makepkg splits off yay-debug as it does for Go's.
+# Stand-in for the AUR's yay: same dependencies, a tiny program with debug information.
 pkgname=yay
 pkgver=12.4.2
 pkgrel=1
@@ -259,11 +229,9 @@ makedepends=('go>=1.21')
 options=('!lto')
 
 build() {
-  printf '%s\n' '.globl _start' '_start:' '  mov $1, %eax' '  mov $1, %edi' '  lea text(%rip), %rsi' \
-    '  mov $length, %edx' '  syscall' '  mov $60, %eax' '  xor %edi, %edi' '  syscall' \
-    "text: .ascii \"yay v$pkgver (stand-in)\\n\"" 'length = . - text' >yay.s
-  as -g -o yay.o yay.s
-  ld --build-id -o yay yay.o
+  printf '%s\n' '.globl _start' '_start: mov $1, %eax' 'mov $1, %edi' 'lea text(%rip), %rsi' 'mov $length, %edx' \
+    syscall 'mov $60, %eax' 'xor %edi, %edi' syscall "text: .ascii \"yay v$pkgver (stand-in)\\n\"" 'length = . - text' >yay.s
+  as -g -o yay.o yay.s && ld --build-id -o yay yay.o
 }
 
 package() {
@@ -275,11 +243,8 @@ EOF
   git -C "$aur" -c user.name=aur -c user.email=aur@localhost commit -q -m 'yay 12.4.2-1'
   git clone -q --bare "$aur" "$rootfs/srv/git/yay.git"
   rm -rf "$aur"
-  # Like the AUR under load, it turns away the first request after it started.
-  mkdir -p "$rootfs/usr/lib/tervane-aur"
-  printf '#!/bin/sh\nrm /run/aur/refuse-next 2>/dev/null || exit 0\necho "too busy, try again"\nexit 1\n' \
-    >"$rootfs/usr/lib/tervane-aur/access-hook"
-  chmod 755 "$rootfs/usr/lib/tervane-aur/access-hook"
+  printf '#!/bin/sh\n! rm /run/aur/busy 2>/dev/null || { echo "too busy, try again"; exit 1; }\n' >"$rootfs/srv/busy"
+  chmod 755 "$rootfs/srv/busy"
   cat >"$rootfs/etc/systemd/system/git-daemon.service" <<'EOF'
 [Unit]
 Description=Local AUR for the tests
@@ -287,33 +252,20 @@ Description=Local AUR for the tests
 [Service]
 User=nobody
 RuntimeDirectory=aur
-ExecStartPre=/usr/bin/touch /run/aur/refuse-next
-ExecStart=/usr/bin/git -c safe.directory=* daemon --reuseaddr --export-all --base-path=/srv/git --listen=127.0.0.1 --informative-errors --access-hook=/usr/lib/tervane-aur/access-hook /srv/git
+ExecStartPre=/usr/bin/touch /run/aur/busy
+ExecStart=/usr/bin/git -c safe.directory=* daemon --reuseaddr --export-all --base-path=/srv/git --listen=127.0.0.1 --informative-errors --access-hook=/srv/busy /srv/git
 
 [Install]
 WantedBy=multi-user.target
 EOF
   ln -s /etc/systemd/system/git-daemon.service "$rootfs/etc/systemd/system/multi-user.target.wants/git-daemon.service"
   printf '[url "git://127.0.0.1/"]\n\tinsteadOf = https://aur.archlinux.org/\n' >"$rootfs/etc/gitconfig"
-  # makepkg's options as Arch ships them: debug packages on.
+  # Arch's makepkg options, debug packages on.
   sed -i 's/^OPTIONS=.*/OPTIONS=(strip docs !libtool !staticlibs emptydirs zipman purge debug lto)/' "$rootfs/etc/makepkg.conf"
-
-  # dhcpcd, set up for the wired card as Arch's installation guide does it.
-  local d
-  for d in dhcpcd.service:dhcpcd 'dhcpcd@.service:dhcpcd on %I'; do
-    unit dhcpcd "${d%%:*}" "[Unit]
-Description=${d#*:} (stand-in)
-
-[Service]
-ExecStart=/usr/bin/sleep infinity
-
-[Install]
-WantedBy=multi-user.target
-"
-  done
+  unit dhcpcd dhcpcd@.service $'[Service]\nExecStart=/usr/bin/sleep infinity\n[Install]\nWantedBy=multi-user.target\n'
   ln -s /usr/lib/systemd/system/dhcpcd@.service "$rootfs/etc/systemd/system/multi-user.target.wants/dhcpcd@host0.service"
 
-  # pacman with local repositories only, checking signatures as Arch's pacman.conf has it.
+  # pacman with local repositories only.
   cat >"$rootfs/etc/pacman.conf" <<'EOF'
 [options]
 HoldPkg = pacman glibc
@@ -343,18 +295,19 @@ EOF
   pkg "$core" pacman 6.1.0-1 "depend=glibc"
   pkg "$old" dhcpcd 10.0.8-1
   pkg "$core" dhcpcd 10.0.8-1
-
-  # Two packager keys: the fresh install's keyring knows the old one only; the newer keyring
-  # in [core], signed with the old key, adds the new one, which signs every other package.
-  mkdir -m 700 "$rootfs/tmp/packagers"
-  gpg_in_root /tmp/packagers 'for who in old new; do
-      gpg --batch --quiet --pinentry-mode loopback --passphrase "" \
-        --quick-gen-key "Tervane $who packager <$who@packager.test>" ed25519 sign never &&
-        gpg --export "$who@packager.test" >/tmp/$who.gpg &&
-        gpg --with-colons --fingerprint "$who@packager.test" | sed -n "s/^fpr:*\([0-9A-F]*\):\$/\1:4:/p" >/tmp/$who-trusted || exit 1
-    done' 2>/dev/null || die "cannot make the packager keys"
-  keyring "$old" 20240313-1 old
-  keyring "$core" 20240709-1 old new
+  # The fresh install's keyring trusts the old packager key; the newer one in [core], signed
+  # with it, adds the new key, which signs every other package.
+  local who keys=$stage/archlinux-keyring/usr/share/keyrings
+  mkdir -p "$keys" && install -d -m 700 "$rootfs/tmp/gpg"
+  printf 'post_upgrade() { usr/bin/pacman-key --populate archlinux; }\npost_install() { post_upgrade; }\n' >"$keys/../../../.INSTALL"
+  for who in old new; do
+    gpg_in_root /tmp/gpg "gpg --batch --passphrase '' --quick-gen-key $who@packager.test ed25519 sign never &&
+      gpg --export $who@packager.test >/tmp/$who.gpg && gpg --with-colons -k $who@packager.test" 2>/dev/null |
+      awk -F: '$1 == "fpr" {print $10 ":4:"}' >>"$keys/archlinux-trusted"
+    cat "$rootfs/tmp/$who.gpg" >>"$keys/archlinux.gpg"
+    [ $who = new ] || pkg "$old" archlinux-keyring 20240313-1
+  done
+  pkg "$core" archlinux-keyring 20240709-1
 
   # What the playbooks install: [core] ...
   pkg "$core" python 3.12.4-1 "depend=glibc"
@@ -388,32 +341,25 @@ EOF
   pkg "$extra" bluez 5.77-1
   pkg "$extra" bluez-utils 5.77-1 "depend=bluez"
   pkg "$extra" blueman 2.4.3-1 "depend=bluez"
-  gpg_in_root /tmp/packagers 'for f in /srv/repo/*/*.pkg.tar.zst; do
-      case ${f##*/} in archlinux-keyring-*) who=old ;; *) who=new ;; esac
-      gpg --batch --quiet --detach-sign --no-armor -u "$who@packager.test" "$f" || exit 1
-    done' || die "cannot sign the packages"
+  gpg_in_root /tmp/gpg 'for f in /srv/repo/*/*.pkg.tar.zst; do case $f in *keyring*) k=old ;; *) k=new ;; esac
+    gpg --batch --detach-sign -u $k@packager.test "$f" || exit 1; done' || die "cannot sign the packages"
   local r
   for r in core extra; do
     in_root sh -c "repo-add -q /srv/repo/$r/$r.db.tar.gz /srv/repo/$r/*.pkg.tar.zst" >/dev/null
   done
 
-  # The installed set: registered only (their files are Debian's, already in the root), but
-  # for the keyring and dhcpcd, which are installed.
+  # The installed set: registered only (their files are Debian's, already in the root).
   cp "$old"/*.pkg.tar.zst "$rootfs/tmp/"
   in_root pacman -U --dbonly --noconfirm --asdeps --noscriptlet \
     /tmp/glibc-2.39-1-x86_64.pkg.tar.zst /tmp/pacman-6.1.0-1-x86_64.pkg.tar.zst >/dev/null 2>&1
   in_root pacman -U --dbonly --noconfirm --noscriptlet \
     /tmp/base-3-1-x86_64.pkg.tar.zst /tmp/openssh-9.7p1-1-x86_64.pkg.tar.zst >/dev/null 2>&1
-  in_root pacman -U --noconfirm --noscriptlet \
-    /tmp/archlinux-keyring-20240313-1-x86_64.pkg.tar.zst /tmp/dhcpcd-10.0.8-1-x86_64.pkg.tar.zst >/dev/null 2>&1
-  [ "$(in_root pacman -Qq 2>/dev/null | tr '\n' ' ')" = "archlinux-keyring base dhcpcd glibc openssh pacman " ] ||
-    die "the local pacman database is incomplete"
-  # pacman's keyring as on a fresh install: a local master key and the keys of the installed
-  # archlinux-keyring, trusted; the new packager's key known but not trusted, as after a
-  # lookup on a key server.
-  gpg_in_root /etc/pacman.d/gnupg 'pacman-key --init && pacman-key --populate archlinux &&
-    pacman-key --add /tmp/new.gpg' >/dev/null 2>&1 || die "cannot set up pacman's keyring"
-  rm -rf "$rootfs"/tmp/*.pkg.tar.zst "$rootfs"/tmp/packagers "$rootfs"/tmp/*.gpg "$rootfs"/tmp/*-trusted
+  in_root pacman -U --noconfirm --noscriptlet /tmp/archlinux-keyring-20240313-1-x86_64.pkg.tar.zst /tmp/dhcpcd-10.0.8-1-x86_64.pkg.tar.zst >/dev/null 2>&1
+  [ "$(in_root pacman -Qq 2>/dev/null | tr '\n' ' ')" = "archlinux-keyring base dhcpcd glibc openssh pacman " ] || die "the local pacman database is incomplete"
+  # The new key known but not trusted, as after a lookup on a key server.
+  gpg_in_root /etc/pacman.d/gnupg 'pacman-key --init && pacman-key --populate archlinux && pacman-key --add /tmp/new.gpg' \
+    >/dev/null 2>&1 || die "cannot set up pacman's keyring"
+  rm -rf "$rootfs"/tmp/*.pkg.tar.zst "$rootfs"/tmp/gpg "$rootfs"/tmp/*.gpg
   rm -rf "$stage"
 
   # Quiet, fast boots.
@@ -426,7 +372,7 @@ EOF
 
 # The image is rebuilt whenever the code that makes it changes.
 image_stamp() {
-  { echo "$debian_packages"; declare -f arch_ify pkg keyring gpg_in_root carry unit in_root; } | sha256sum | cut -c1-16
+  { echo "$debian_packages"; declare -f arch_ify pkg carry unit in_root gpg_in_root; } | sha256sum | cut -c1-16
 }
 
 cmd_image() {

@@ -169,14 +169,11 @@ partial_upgrade() { # partial_upgrade NAME
     awk '/transaction started/ {t = ""} {t = t $0 "\n"} /installed python/ {p = 1} /transaction completed/ && p {print t; exit}' |
     grep -q "upgraded glibc" || echo "python was installed without the full upgrade (a partial upgrade)"
 }
-# Real Arch's habits the fresh target has: an AUR that turns away the first clone, a
-# dhcpcd enabled for the wired card, makepkg building debug packages.
-arch_habits() { # arch_habits NAME
-  on "$1" '[ ! -e /run/aur/refuse-next ] || echo "the AUR never turned a clone away"
-    [ "$(systemctl is-enabled dhcpcd@host0.service)" = disabled ] || echo "dhcpcd@host0 is still enabled"
-    systemctl -q is-active dhcpcd@host0.service || echo "dhcpcd@host0 was stopped"
-    ls /home/maria/.cache/tervane/yay/yay-debug-* >/dev/null 2>&1 || echo "makepkg built no yay-debug"
-    ! pacman -Q yay-debug >/dev/null 2>&1 || echo "yay-debug is installed"'
+arch_habits() { # arch_habits NAME: the AUR's refusal was met, dhcpcd@host0 and yay-debug left alone
+  on "$1" '[ ! -e /run/aur/busy ] || echo "the AUR never turned a clone away"
+    s="$(systemctl is-enabled dhcpcd@host0) $(systemctl is-active dhcpcd@host0)"; [ "$s" = "disabled active" ] || echo "dhcpcd@host0: $s"
+    ls ~maria/.cache/tervane/yay/yay-debug-* >/dev/null 2>&1 || echo "makepkg built no yay-debug"
+    ! pacman -Q yay-debug 2>/dev/null || echo "yay-debug is installed"'
 }
 
 # --- 1. bootstrap twice, as root ------------------------------------------------------------
@@ -234,10 +231,9 @@ report "1,000-file transfers in phases 60 and 70" big-4 "$p"
 
 # --- 3. bootstrap twice as a wheel user with a sudo password --------------------------------
 start t2
-# A fresh install whose administrator made a wheel account with sudo; Python is still missing.
-# sudo came from its package file, when the keyring (still the fresh install's) was enough.
-on t2 'cp /srv/repo/core/sudo-*.pkg.tar.zst /tmp && pacman -U --noconfirm /tmp/sudo-*.pkg.tar.zst >/dev/null 2>&1 &&
-  useradd -m -G wheel admin &&
+# A fresh install whose administrator made a wheel account with sudo (from its file, with the
+# fresh keyring); Python is still missing.
+on t2 'cp /srv/repo/core/sudo-*.zst /tmp && pacman -U --noconfirm /tmp/sudo-*.zst >/dev/null 2>&1 && useradd -m -G wheel admin &&
   echo "admin:adm1n pass" | chpasswd && echo "%wheel ALL=(ALL:ALL) ALL" >/etc/sudoers.d/wheel &&
   install -d -o admin -m 700 /home/admin/.ssh && install -o admin -m 600 /root/.ssh/authorized_keys /home/admin/.ssh/'
 inventory "$work/t2.ini" t2
@@ -255,9 +251,8 @@ report "bootstrap twice as a wheel user with sudo password" admin-2 "$p"
 
 # --- 4. two targets, one inventory (the README's way for several machines) ----------------
 start t3 t4
-# t4 was set up earlier: it has Python and sudo, and its keyring predates the new packager.
-on t4 'cp /srv/repo/core/python-*.pkg.tar.zst /srv/repo/core/sudo-*.pkg.tar.zst /tmp &&
-  pacman -U --noconfirm /tmp/*.pkg.tar.zst >/dev/null 2>&1'
+# t4 got Python and sudo earlier, while its keyring was enough.
+on t4 'cp /srv/repo/core/{python,sudo}-*.zst /tmp && pacman -U --noconfirm /tmp/*.zst >/dev/null 2>&1'
 inventory "$work/two.ini" t3 t4
 # By hand: the hosts come from the inventory, the rest from a variables file.
 python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); [d.pop(k) for k in ("ansible_host","ansible_user","ansible_become_password")]; print(json.dumps(d))' \
