@@ -12,13 +12,15 @@
 # Callers run start and stop in a private mount namespace (unshare -m), so that nothing stays
 # mounted even if they are killed. Exit status 77: this machine cannot run the target.
 #
-# The image: a debootstrap root (cached as tui/build/target/debian-base.tar.zst) made to look
-# like Arch: os-release, /usr/sbin a link to bin, a wheel group, sshd.service, and pacman with
+# The image: a debootstrap root (cached in tui/build/target/, named after its package list)
+# made to look like Arch: os-release, /usr/sbin a link to bin, a wheel group, sshd.service, and pacman with
 # local file:// repositories [core] and [extra] holding small stand-in packages for every
 # package the playbooks install. python and sudo are moved out of the root into their
 # packages, so they exist only once the bootstrap installed them; NetworkManager's, bluez's
 # and sddm's units arrive the same way. A git daemon inside serves the AUR: the container's
-# /etc/gitconfig rewrites https://aur.archlinux.org/ to it.
+# /etc/gitconfig rewrites https://aur.archlinux.org/ to it, and turns its first clone away.
+# Packages are signed by a key that the installed archlinux-keyring does not trust yet;
+# dhcpcd@host0 is enabled; makepkg builds debug packages.
 set -euo pipefail
 
 # Callers may run with a PATH made for ordinary users.
@@ -26,13 +28,13 @@ export PATH=$PATH:/usr/local/sbin:/usr/sbin:/sbin
 here=$(cd "$(dirname "$0")" && pwd -P)
 root=$(cd "$here/../../.." && pwd -P)
 build=${TERVANE_TARGET_BUILD:-$root/tui/build/target}
-base_tar=$build/debian-base.tar.zst
 image=$build/image
 
 die() { echo "target.sh: $*" >&2; exit 1; }
 unable() { echo "target.sh: $*" >&2; exit 77; }
 
-debian_packages=systemd,systemd-sysv,dbus,libpam-systemd,openssh-server,python3,sudo,openssl,git,fish,network-manager,pacman-package-manager,makepkg,libarchive-tools,zstd,fakeroot,iproute2
+debian_packages=systemd,systemd-sysv,dbus,libpam-systemd,openssh-server,python3,sudo,openssl,git,fish,network-manager,pacman-package-manager,makepkg,libarchive-tools,zstd,fakeroot,iproute2,binutils
+base_tar=$build/debian-base-$(echo "$debian_packages" | sha256sum | cut -c1-12).tar.zst
 
 nspawn_binary() {
   if command -v systemd-nspawn >/dev/null 2>&1; then command -v systemd-nspawn; return; fi
@@ -56,7 +58,7 @@ mirror() {
 
 # ---- stand-in packages -----------------------------------------------------------------
 # pkg DIR NAME VERSION [key=value...] -- builds DIR/NAME-VERSION-x86_64.pkg.tar.zst from the
-# files staged in $stage/NAME (moved there from the root by `carry`).
+# files staged in $stage/NAME (moved there from the root by `carry`) and its .INSTALL.
 stage=
 pkg() {
   local out=$1 name=$2 version=$3; shift 3
@@ -80,7 +82,7 @@ pkg() {
     for kv in "$@"; do echo "${kv%%=*} = ${kv#*=}"; done
   } >"$tmp/.PKGINFO"
   # .PKGINFO first, where pacman looks for it; no "./" prefixes: pacman skips names that start with a dot.
-  (cd "$tmp" && tar --zstd --owner=0 --group=0 --numeric-owner -cf "$out/$name-$version-x86_64.pkg.tar.zst" .PKGINFO -- *)
+  (cd "$tmp" && tar --zstd --owner=0 --group=0 --numeric-owner -cf "$out/$name-$version-x86_64.pkg.tar.zst" .PKGINFO $(ls -A | grep -x .INSTALL) -- *)
   rm -rf "$tmp"
 }
 
@@ -100,6 +102,11 @@ in_root() {
   unshare --mount --propagation private -- sh -c \
     'r=$1; shift; mount --rbind /dev "$r/dev" && mount -t proc proc "$r/proc" && exec chroot "$r" "$@"' \
     in_root "$rootfs" "$@"
+}
+
+# gpg_in_root HOME SCRIPT: runs SCRIPT in the root with GNUPGHOME=HOME, then stops gpg's agents.
+gpg_in_root() {
+  in_root sh -c 'export GNUPGHOME=$1; sh -c "$2"; s=$?; gpgconf --kill all; exit $s' gpg_in_root "$@"
 }
 
 # unit NAME FILE CONTENT -- a unit file in the payload of package NAME.
@@ -209,7 +216,7 @@ WantedBy=multi-user.target
   local aur
   aur=$(mktemp -d)
   cat >"$aur/PKGBUILD" <<'EOF'
-# Stand-in for the AUR's yay: same dependencies, a tiny shell script for a binary.
+# Stand-in for the AUR's yay: same dependencies, a tiny program with debug information.
 pkgname=yay
 pkgver=12.4.2
 pkgrel=1
@@ -219,10 +226,12 @@ url='https://github.com/Jguer/yay'
 license=('GPL-3.0-or-later')
 depends=('pacman>5' 'git')
 makedepends=('go>=1.21')
-options=('!debug' '!strip' '!lto')
+options=('!lto')
 
 build() {
-  printf '#!/bin/sh\necho "yay v%s (stand-in)"\n' "$pkgver" >yay
+  printf '%s\n' '.globl _start' '_start: mov $1, %eax' 'mov $1, %edi' 'lea text(%rip), %rsi' 'mov $length, %edx' \
+    syscall 'mov $60, %eax' 'xor %edi, %edi' syscall "text: .ascii \"yay v$pkgver (stand-in)\\n\"" 'length = . - text' >yay.s
+  as -g -o yay.o yay.s && ld --build-id -o yay yay.o
 }
 
 package() {
@@ -234,27 +243,35 @@ EOF
   git -C "$aur" -c user.name=aur -c user.email=aur@localhost commit -q -m 'yay 12.4.2-1'
   git clone -q --bare "$aur" "$rootfs/srv/git/yay.git"
   rm -rf "$aur"
+  printf '#!/bin/sh\n! rm /run/aur/busy 2>/dev/null || { echo "too busy, try again"; exit 1; }\n' >"$rootfs/srv/busy"
+  chmod 755 "$rootfs/srv/busy"
   cat >"$rootfs/etc/systemd/system/git-daemon.service" <<'EOF'
 [Unit]
 Description=Local AUR for the tests
 
 [Service]
 User=nobody
-ExecStart=/usr/bin/git -c safe.directory=* daemon --reuseaddr --export-all --base-path=/srv/git --listen=127.0.0.1 /srv/git
+RuntimeDirectory=aur
+ExecStartPre=/usr/bin/touch /run/aur/busy
+ExecStart=/usr/bin/git -c safe.directory=* daemon --reuseaddr --export-all --base-path=/srv/git --listen=127.0.0.1 --informative-errors --access-hook=/srv/busy /srv/git
 
 [Install]
 WantedBy=multi-user.target
 EOF
   ln -s /etc/systemd/system/git-daemon.service "$rootfs/etc/systemd/system/multi-user.target.wants/git-daemon.service"
   printf '[url "git://127.0.0.1/"]\n\tinsteadOf = https://aur.archlinux.org/\n' >"$rootfs/etc/gitconfig"
+  # Arch's makepkg options, debug packages on.
+  sed -i 's/^OPTIONS=.*/OPTIONS=(strip docs !libtool !staticlibs emptydirs zipman purge debug lto)/' "$rootfs/etc/makepkg.conf"
+  unit dhcpcd dhcpcd@.service $'[Service]\nExecStart=/usr/bin/sleep infinity\n[Install]\nWantedBy=multi-user.target\n'
+  ln -s /usr/lib/systemd/system/dhcpcd@.service "$rootfs/etc/systemd/system/multi-user.target.wants/dhcpcd@host0.service"
 
   # pacman with local repositories only.
   cat >"$rootfs/etc/pacman.conf" <<'EOF'
 [options]
 HoldPkg = pacman glibc
 Architecture = x86_64
-SigLevel = Never
-LocalFileSigLevel = Never
+SigLevel = Required DatabaseOptional
+LocalFileSigLevel = Optional
 ParallelDownloads = 1
 
 [core]
@@ -276,6 +293,21 @@ EOF
   pkg "$core" openssh 9.8p1-1 "depend=glibc"
   pkg "$core" base 3-2 "depend=glibc" "depend=pacman" "depend=openssh"
   pkg "$core" pacman 6.1.0-1 "depend=glibc"
+  pkg "$old" dhcpcd 10.0.8-1
+  pkg "$core" dhcpcd 10.0.8-1
+  # The fresh install's keyring trusts the old packager key; the newer one in [core], signed
+  # with it, adds the new key, which signs every other package.
+  local who keys=$stage/archlinux-keyring/usr/share/keyrings
+  mkdir -p "$keys" && install -d -m 700 "$rootfs/tmp/gpg"
+  printf 'post_upgrade() { usr/bin/pacman-key --populate archlinux; }\npost_install() { post_upgrade; }\n' >"$keys/../../../.INSTALL"
+  for who in old new; do
+    gpg_in_root /tmp/gpg "gpg --batch --passphrase '' --quick-gen-key $who@packager.test ed25519 sign never &&
+      gpg --export $who@packager.test >/tmp/$who.gpg && gpg --with-colons -k $who@packager.test" 2>/dev/null |
+      awk -F: '$1 == "fpr" {print $10 ":4:"}' >>"$keys/archlinux-trusted"
+    cat "$rootfs/tmp/$who.gpg" >>"$keys/archlinux.gpg"
+    [ $who = new ] || pkg "$old" archlinux-keyring 20240313-1
+  done
+  pkg "$core" archlinux-keyring 20240709-1
 
   # What the playbooks install: [core] ...
   pkg "$core" python 3.12.4-1 "depend=glibc"
@@ -309,6 +341,8 @@ EOF
   pkg "$extra" bluez 5.77-1
   pkg "$extra" bluez-utils 5.77-1 "depend=bluez"
   pkg "$extra" blueman 2.4.3-1 "depend=bluez"
+  gpg_in_root /tmp/gpg 'for f in /srv/repo/*/*.pkg.tar.zst; do case $f in *keyring*) k=old ;; *) k=new ;; esac
+    gpg --batch --detach-sign -u $k@packager.test "$f" || exit 1; done' || die "cannot sign the packages"
   local r
   for r in core extra; do
     in_root sh -c "repo-add -q /srv/repo/$r/$r.db.tar.gz /srv/repo/$r/*.pkg.tar.zst" >/dev/null
@@ -320,8 +354,12 @@ EOF
     /tmp/glibc-2.39-1-x86_64.pkg.tar.zst /tmp/pacman-6.1.0-1-x86_64.pkg.tar.zst >/dev/null 2>&1
   in_root pacman -U --dbonly --noconfirm --noscriptlet \
     /tmp/base-3-1-x86_64.pkg.tar.zst /tmp/openssh-9.7p1-1-x86_64.pkg.tar.zst >/dev/null 2>&1
-  [ "$(in_root pacman -Qq 2>/dev/null | tr '\n' ' ')" = "base glibc openssh pacman " ] || die "the local pacman database is incomplete"
-  rm -f "$rootfs"/tmp/*.pkg.tar.zst
+  in_root pacman -U --noconfirm --noscriptlet /tmp/archlinux-keyring-20240313-1-x86_64.pkg.tar.zst /tmp/dhcpcd-10.0.8-1-x86_64.pkg.tar.zst >/dev/null 2>&1
+  [ "$(in_root pacman -Qq 2>/dev/null | tr '\n' ' ')" = "archlinux-keyring base dhcpcd glibc openssh pacman " ] || die "the local pacman database is incomplete"
+  # The new key known but not trusted, as after a lookup on a key server.
+  gpg_in_root /etc/pacman.d/gnupg 'pacman-key --init && pacman-key --populate archlinux && pacman-key --add /tmp/new.gpg' \
+    >/dev/null 2>&1 || die "cannot set up pacman's keyring"
+  rm -rf "$rootfs"/tmp/*.pkg.tar.zst "$rootfs"/tmp/gpg "$rootfs"/tmp/*.gpg
   rm -rf "$stage"
 
   # Quiet, fast boots.
@@ -334,7 +372,7 @@ EOF
 
 # The image is rebuilt whenever the code that makes it changes.
 image_stamp() {
-  { echo "$debian_packages"; declare -f arch_ify pkg carry unit in_root; } | sha256sum | cut -c1-16
+  { echo "$debian_packages"; declare -f arch_ify pkg carry unit in_root gpg_in_root; } | sha256sum | cut -c1-16
 }
 
 cmd_image() {
@@ -356,6 +394,7 @@ cmd_image() {
     debootstrap --variant=minbase --include="$debian_packages" bookworm "$build/base.tmp" "$(mirror)" \
       >"$build/debootstrap.log" 2>&1 || die "debootstrap failed, see $build/debootstrap.log"
     rm -rf "$build/base.tmp"/var/cache/apt/archives/*.deb "$build/base.tmp"/var/lib/apt/lists/*
+    rm -f "$build"/debian-base*.tar.zst
     tar -C "$build/base.tmp" --zstd -cpf "$base_tar.tmp" . && mv "$base_tar.tmp" "$base_tar"
     rm -rf "$build/base.tmp"
   fi

@@ -169,6 +169,12 @@ partial_upgrade() { # partial_upgrade NAME
     awk '/transaction started/ {t = ""} {t = t $0 "\n"} /installed python/ {p = 1} /transaction completed/ && p {print t; exit}' |
     grep -q "upgraded glibc" || echo "python was installed without the full upgrade (a partial upgrade)"
 }
+arch_habits() { # arch_habits NAME: the AUR's refusal was met, dhcpcd@host0 and yay-debug left alone
+  on "$1" '[ ! -e /run/aur/busy ] || echo "the AUR never turned a clone away"
+    s="$(systemctl is-enabled dhcpcd@host0) $(systemctl is-active dhcpcd@host0)"; [ "$s" = "disabled active" ] || echo "dhcpcd@host0: $s"
+    ls ~maria/.cache/tervane/yay/yay-debug-* >/dev/null 2>&1 || echo "makepkg built no yay-debug"
+    ! pacman -Q yay-debug 2>/dev/null || echo "yay-debug is installed"'
+}
 
 # --- 1. bootstrap twice, as root ------------------------------------------------------------
 start t1
@@ -181,6 +187,7 @@ playbook root-2 "$work/t1.ini" "$work/t1.json" bootstrap.yml
 add "$(problems_of_second_run root-2)"
 add "$(target_problems t1)"
 add "$(partial_upgrade t1)"
+add "$(arch_habits t1)"
 echo "first run as root (${one_target_seconds%.*} s):"; show root-1
 echo "second run as root (${last_seconds%.*} s):"; show root-2
 report "bootstrap twice as root" root-2 "$p"
@@ -224,8 +231,9 @@ report "1,000-file transfers in phases 60 and 70" big-4 "$p"
 
 # --- 3. bootstrap twice as a wheel user with a sudo password --------------------------------
 start t2
-# A fresh install whose administrator made a wheel account with sudo; Python is still missing.
-on t2 'pacman -Sy --noconfirm --needed sudo >/dev/null && useradd -m -G wheel admin &&
+# A fresh install whose administrator made a wheel account with sudo (from its file, with the
+# fresh keyring); Python is still missing.
+on t2 'cp /srv/repo/core/sudo-*.zst /tmp && pacman -U --noconfirm /tmp/sudo-*.zst >/dev/null 2>&1 && useradd -m -G wheel admin &&
   echo "admin:adm1n pass" | chpasswd && echo "%wheel ALL=(ALL:ALL) ALL" >/etc/sudoers.d/wheel &&
   install -d -o admin -m 700 /home/admin/.ssh && install -o admin -m 600 /root/.ssh/authorized_keys /home/admin/.ssh/'
 inventory "$work/t2.ini" t2
@@ -243,6 +251,8 @@ report "bootstrap twice as a wheel user with sudo password" admin-2 "$p"
 
 # --- 4. two targets, one inventory (the README's way for several machines) ----------------
 start t3 t4
+# t4 got Python and sudo earlier, while its keyring was enough.
+on t4 'cp /srv/repo/core/{python,sudo}-*.zst /tmp && pacman -U --noconfirm /tmp/*.zst >/dev/null 2>&1'
 inventory "$work/two.ini" t3 t4
 # By hand: the hosts come from the inventory, the rest from a variables file.
 python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); [d.pop(k) for k in ("ansible_host","ansible_user","ansible_become_password")]; print(json.dumps(d))' \
