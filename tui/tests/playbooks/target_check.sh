@@ -21,7 +21,10 @@ tests=("bootstrap twice as root" "bootstrap twice as a wheel user with sudo pass
   "a preview of the finished target changes nothing" "a changed sshd_port is refused"
   "a key file without .pub beside it is authorized for the account"
   "links planted by the account leave root's files as they were"
-  "a refused fresh login puts the previous sshd configuration back")
+  "a refused fresh login puts the previous sshd configuration back"
+  "one probe, one fact gathering and one account lookup a run"
+  "a newer kernel than the running one is said to need a reboot"
+  "the end of a run reads as text, without unfilled templates or remote_tmp warnings")
 
 passed=0 failed=0 skipped=0
 pass() { passed=$((passed + 1)); echo "PASS: $*"; }
@@ -191,6 +194,41 @@ add "$(arch_habits t1)"
 echo "first run as root (${one_target_seconds%.*} s):"; show root-1
 echo "second run as root (${last_seconds%.*} s):"; show root-2
 report "bootstrap twice as root" root-2 "$p"
+
+# --- 1b. once a run, a new kernel, the run's last words (on t1, finished) --------------------
+# The probe, the fact gathering and the account's lookup that ran in the unchanged rerun.
+once=$(python3 -c 'import json, sys; t = open(sys.argv[1]).read(); print(*sorted(k["task"]["name"].split()[2]
+  for p in json.loads(t[t.find("{"):])["plays"] for k in p["tasks"] for r in k["hosts"].values()
+  if not r.get("skipped") and k["task"]["name"].startswith(("common : Probe", "common : Gather", "common : Look up"))))' "$work/root-2.out")
+echo "unchanged rerun as root: ${last_seconds%.*} s; ran: $once"
+report "one probe, one fact gathering and one account lookup a run" root-2 "$([ "$once" = "Gather Look Probe" ] || echo "not once a run: $once")"
+
+kernel_package() { # VERSION MODULES-FOLDER: a stand-in linux package in t1's [core]; pkgbase names it, as Arch's do
+  local d=$work/kernel-$1
+  mkdir -p "$d/usr/lib/modules/$2" && echo linux >"$d/usr/lib/modules/$2/pkgbase"
+  printf 'pkgname = linux\npkgbase = linux\npkgver = %s\nbuilddate = 1700000000\nsize = 1\narch = x86_64\n' "$1" >"$d/.PKGINFO"
+  tar -C "$d" --zstd --owner=0 --group=0 -cf "$work/run/t1/root/srv/repo/core/linux-$1-x86_64.pkg.tar.zst" .PKGINFO usr
+}
+text_run() { ANSIBLE_STDOUT_CALLBACK=default playbook "$1" "$work/t1.ini" "$work/t1.json" "${@:2}"; } # as the wizard shows it
+has_line() { grep -qxF -- "$2" "$work/$1.out" || echo "$1: no line \"$2\""; }
+kernel_release=$(uname -r)
+kernel_package 1-1 "$kernel_release" && on t1 'pacman -U --noconfirm /srv/repo/core/linux-1-1-x86_64.pkg.tar.zst >/dev/null'
+text_run kernel-running playbooks/80-finalize.yml
+p=; add "$(has_line kernel-running "ok: [t1] => (item=No: no kernel other than the running $kernel_release is installed)")"
+kernel_package 2-1 99.1.0-arch1-1 && on t1 'repo-add -q /srv/repo/core/core.db.tar.gz /srv/repo/core/linux-2-1-x86_64.pkg.tar.zst'
+text_run kernel-new playbooks/40-base-packages.yml playbooks/80-finalize.yml
+# At the end of 40, which upgraded, and in 80.
+notice="ok: [t1] => (item=Yes: kernel 99.1.0-arch1-1 is installed, $kernel_release is running. Reboot to start the new kernel: sudo systemctl reboot)"
+[ "$(grep -cxF -- "$notice" "$work/kernel-new.out")" = 2 ] || add "not twice in kernel-new: $notice"
+report "a newer kernel than the running one is said to need a reboot" kernel-new "$p"
+
+# The walkthrough as lines, no JSON; in the fresh run no unfilled task name, no remote_tmp warning.
+p=; grep -qE '^TASK \[1\. Reboot the machine: sudo systemctl reboot\] \*+$' "$work/kernel-running.out" || add "no step 1 as a line"
+add "$(has_line kernel-running "ok: [t1] => (item=$(on t1 'cat /home/maria/.ssh/id_ed25519.pub'))")"
+add "$(sed -n '/^TASK \[Tervane is set up/,/^PLAY RECAP/p' "$work/kernel-running.out" | grep -E '=> \{|^ +"')"
+add "$(grep -hF '{{' "$work/root-1.summary")"
+add "$(grep -hoF 'remote_tmp /home/maria/.ansible/tmp did not exist' "$work/root-1.out" "$work/root-1.err")"
+report "the end of a run reads as text, without unfilled templates or remote_tmp warnings" kernel-running "$p"
 
 # --- 2. 1,000-file trees through phases 60 and 70 ------------------------------------------
 big=$work/big
