@@ -30,16 +30,20 @@ build:
 # when it starts, so they answer nothing). The wizard's own report is the last
 # word: its exit status 1 (the report has been printed) does not add make's
 # "Error 1" under it. Ctrl-C, in the build or in the wizard, ends make by
-# SIGINT without make's "Interrupt" line: the recipe survives the signal and,
-# once done, sends it to make itself. Another signal that ends the wizard ends
-# the recipe's shell by the same signal, as `exec` would.
+# SIGINT without make's "Interrupt" line: the recipe survives the signal and
+# sends it to make itself, then ends only once make has taken it (it is no
+# longer pending), so that make's handler, not its main loop, collects the
+# recipe. Another signal that ends the wizard ends the recipe's shell by the
+# same signal, as `exec` would.
 run:
 	@trap 'interrupted=1' INT; interrupted=; saved=; \
 	if [ -t 0 ]; then saved=$$(stty -g) && stty -echo; fi; \
 	( $(BUILD_SH) ); status=$$?; \
 	[ -z "$$saved" ] || stty "$$saved"; \
 	if [ $$status -eq 0 ] && [ -z "$$interrupted" ]; then ./$(BUILD_DIR)/bin/tervane-wizard; status=$$?; fi; \
-	if [ -n "$$interrupted" ] || [ $$status -eq 130 ]; then kill -INT $$PPID; exit 0; fi; \
+	if [ -n "$$interrupted" ] || [ $$status -eq 130 ]; then kill -INT $$PPID; \
+	  for i in $$(seq 500); do grep -qE '^ShdPnd:\s*[0-9a-f]*[2367abef]$$' /proc/$$PPID/status 2>/dev/null || break; sleep 0.01; done; \
+	  exit 0; fi; \
 	if [ $$status -gt 128 ]; then kill -$$((status - 128)) $$$$; fi; \
 	[ $$status -le 1 ] || exit $$status
 
