@@ -18,6 +18,7 @@ class ScriptedSource : public ByteSource {
 
   Result<std::optional<std::uint8_t>> next(bool wait) override;
   Result<std::string> read_some(std::size_t count) override;
+  void unread_last() override { --pos_; }
 
   /// Whether a byte of the current chunk is still unread.
   bool ready() const { return chunk_ < chunks_.size() && pos_ < chunks_[chunk_].size(); }
