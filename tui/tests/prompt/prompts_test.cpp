@@ -10,21 +10,11 @@
 #include "prompt/keys.hpp"
 #include "prompt/select.hpp"
 #include "prompt/unicode.hpp"
+#include "support/escapes.hpp"
 #include "support/readable.hpp"
 #include "support/scripted_term.hpp"
 
 namespace {
-
-#define HIDE "\x1b[?25l"
-#define SHOW "\x1b[?25h"
-#define ERASE3 "\x1b[3A\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\x1b[3A"
-#define ERASE4 "\x1b[4A\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\x1b[4A"
-#define ERASE5 "\x1b[5A\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\x1b[5A"
-
-#define LEFT "\x1b[D"
-#define RIGHT "\x1b[C"
-#define UP "\x1b[A"
-#define DOWN "\x1b[B"
 
 TEST(InputPrompt, DefaultShownAsPlaceholderAndSubmittedOnEnter) {
   DecisionOverride plain(false, false);  // ASCII symbols, no colours

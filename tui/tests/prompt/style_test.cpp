@@ -11,10 +11,9 @@
 #include <string>
 #include <utility>
 
+#include "support/escapes.hpp"
 #include "support/pty_pair.hpp"
 #include "support/scoped_env.hpp"
-
-#define ESC "\x1b"
 
 namespace {
 

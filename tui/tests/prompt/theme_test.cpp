@@ -4,17 +4,9 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+#include "support/escapes.hpp"
 
-#define CYAN "\x1b[36m"
-#define RED "\x1b[31m"
-#define GREEN "\x1b[32m"
-#define YELLOW "\x1b[33m"
-#define GREY "\x1b[38;5;8m"
-#define DIM "\x1b[2m"
-#define REV "\x1b[7m"
-#define STRIKE "\x1b[9m"
-#define RST "\x1b[0m"
+namespace {
 
 TEST(ThemeFrame, HeaderAndFooterOfEveryState) {
   const struct {

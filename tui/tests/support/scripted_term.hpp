@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "prompt/keys.hpp"
+#include "prompt/live_area.hpp"
 #include "prompt/term.hpp"
 
 /// Key bytes in chunks: each chunk is what the terminal has ready at one
@@ -33,11 +34,13 @@ class ScriptedSource : public ByteSource {
 };
 
 /// The terminal a prompt's loop sees, with `keys` typed chunk by chunk and
-/// `cols` columns (0: no size known).
+/// `cols` columns (0: no size known). It stands for its own live area where a
+/// prompt wants one.
 class ScriptedTerm : public TermIo {
  public:
   explicit ScriptedTerm(std::vector<std::string> keys = {}, unsigned short cols = 80)
       : keys_(std::move(keys)), cols_(cols) {}
+  operator LiveArea&() { return area_; }  // NOLINT: implicit on purpose
 
   /// Every byte written, the cursor's hide and show sequences included.
   const std::string& output() const { return out_; }
@@ -59,4 +62,5 @@ class ScriptedTerm : public TermIo {
   mutable std::string out_;
   mutable bool held_ = false;
   unsigned short cols_;
+  LiveArea area_{*this};
 };
