@@ -58,28 +58,17 @@ TEST(RunPlaybook, ColoursEveryLineOfStdoutAndDimsStderrBehindTheRail) {
     const char* style;
   } rows[] = {
       {straddling, DIM},
-      {"PLAY RECAP *****", BOLD BOLD_WHITE},
-      {"PLAY [workstation] ***", BOLD BOLD_WHITE},
-      {"PLAY ******", BOLD BOLD_WHITE},
-      {"TASK [Gathering Facts] ****", BOLD_CYAN},
+      // The shapes of the runner's table, which the runner's fuzz target
+      // checks row by row against a reference: the indentation trimmed,
+      // earlier rows winning over the summary row, exact prefixes.
       {"  ok: [workstation]", BOLD_GREEN},
-      {"changed: [workstation]", BOLD_YELLOW},
-      {"failed: [w]", BOLD_RED},
-      {"\tfatal: [w]: FAILED!", BOLD_RED},
-      {"skipping: [w]", DIM},
-      {"unreachable: [w]", BOLD_RED},
+      {"\u00a0\u3000TASK [x]", BOLD_CYAN},  // Unicode white space is indentation
       {"workstation : ok=12 changed=3 unreachable=0 failed=0 skipped=1 rescued=0 ignored=0", BOLD BOLD_YELLOW},
       {"failed=1 then ok=2", BOLD BOLD_YELLOW},
-      // Earlier rows win over the summary row.
       {"PLAY RECAP ok=1 failed=0", BOLD BOLD_WHITE},
-      {"ok: [h] ok=1 failed=0", BOLD_GREEN},
-      // Exact, case-sensitive prefixes; anything else is dim.
+      {"ok:", BOLD_GREEN},
       {"ok", DIM},
-      {"task [x]", DIM},
-      {"PLAYBOOK: site.yml", DIM},
-      {"ok=1 only", DIM},
       {"   ", DIM},
-      {"\u00a0\u3000TASK [x]", BOLD_CYAN},  // Unicode white space is indentation
       {"mid\rline", DIM},
       {long_line, DIM},
       // A failed task's result over several lines is red to its "}"; a line of a shape of its own ends it.
