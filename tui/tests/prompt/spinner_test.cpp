@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "support/capture.hpp"
+#include "support/scripted_term.hpp"
 #include "support/escapes.hpp"
 #include "support/eventually.hpp"
 
@@ -67,14 +68,14 @@ TEST(SpinnerFrames, CycleAllButTheLastCharacterEveryHundredMilliseconds) {
   };
   for (const auto& c : cases) {
     DecisionOverride decisions(c.colours, c.unicode);
-    FileTerm out(20);
+    ScriptedTerm out({}, 20);
     ProgressBar bar(out);
     const auto started = std::chrono::steady_clock::now();
     bar.start("Busy");  // no letter is also a frame character
-    ASSERT_TRUE(eventually([&] { return frames_in(out.bytes(), c.glyphs).size() >= 4; }, 2s)) << out.bytes();
+    ASSERT_TRUE(eventually([&] { return frames_in(out.output(), c.glyphs).size() >= 4; }, 2s)) << out.output();
     bar.finish_with_state("", ThemeState::Submit);
     const auto elapsed = std::chrono::steady_clock::now() - started;
-    const std::string bytes = out.bytes();
+    const std::string bytes = out.output();
     EXPECT_TRUE(bytes.starts_with(c.frame0 + "  Busy\n" ERASE1)) << bytes;
 
     // Four frames take three ticks; more frames than ticks would mean a faster ticker.
@@ -104,30 +105,30 @@ TEST(SpinnerFinish, TheLiveLineGivesWayToTheFinalLineOrToNothing) {
        ERASE1 GREEN "◇" RST "  Repositories synced.\n" GREY "│" RST "\n" MAGENTA "◒" RST "  Syncing\n" ERASE1},
   };
   for (const auto& c : cases) {
-    FileTerm out(c.columns);
+    ScriptedTerm out({}, c.columns);
     ProgressBar bar(out);
     bar.start(c.message);
-    EXPECT_EQ(out.bytes(), c.drawn);
+    EXPECT_EQ(out.output(), c.drawn);
     bar.finish_with_state(c.final_message, ThemeState::Submit);
-    EXPECT_EQ(out.bytes().substr(c.drawn.size()), c.finished) << c.message;
+    EXPECT_EQ(out.output().substr(c.drawn.size()), c.finished) << c.message;
     bar.finish_with_state("Late", ThemeState::Submit);
     std::this_thread::sleep_for(kMoreThanATick);
-    EXPECT_EQ(out.bytes(), c.drawn + c.finished) << "second finish or ticker wrote";
+    EXPECT_EQ(out.output(), c.drawn + c.finished) << "second finish or ticker wrote";
   }
 }
 
 TEST(SpinnerDrop, RunningSpinnerIsErasedAndStopsTicking) {
   DecisionOverride decisions(/*colours=*/false, /*unicode=*/true);
-  FileTerm out(24), replaced(24);
+  ScriptedTerm out({}, 24), replaced({}, 24);
   ProgressBar bar(out);
   bar.start("Syncing\nto the cache");
-  ASSERT_TRUE(eventually([&] { return !frames_in(out.bytes(), {"◐"}).empty(); }, 2s)) << "the ticker ran";
+  ASSERT_TRUE(eventually([&] { return !frames_in(out.output(), {"◐"}).empty(); }, 2s)) << "the ticker ran";
   bar = ProgressBar(replaced);  // the running one is dropped here
-  const std::string bytes = out.bytes();
+  const std::string bytes = out.output();
   EXPECT_TRUE(bytes.ends_with("└  to the cache\n" ERASE2)) << "both rows erased";
   EXPECT_EQ(bytes.find("◇"), std::string::npos) << "no final line";
   std::this_thread::sleep_for(kMoreThanATick);
-  EXPECT_EQ(out.bytes(), bytes) << "drawn after the line was cleared";
+  EXPECT_EQ(out.output(), bytes) << "drawn after the line was cleared";
 }
 
 }  // namespace

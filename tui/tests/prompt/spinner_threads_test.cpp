@@ -10,27 +10,27 @@
 #include <gtest/gtest.h>
 
 #include "prompt/spinner.hpp"
-#include "support/capture.hpp"
+#include "support/scripted_term.hpp"
 
 namespace {
 
 TEST(SpinnerThreads, FinishOrDropAtAnyMomentOfTheTickerStopsIt) {
   DecisionOverride decisions(/*colours=*/true, /*unicode=*/true);
-  std::vector<std::unique_ptr<FileTerm>> outputs;
+  std::vector<std::unique_ptr<ScriptedTerm>> outputs;
   std::vector<std::string> at_end;
   for (int i = 0; i < 24; ++i) {
-    outputs.push_back(std::make_unique<FileTerm>(40));
+    outputs.push_back(std::make_unique<ScriptedTerm>(std::vector<std::string>{}, 40));
     {
       ProgressBar bar(*outputs.back());
       bar.start(i % 2 ? "Cleaning\ntemporary cache" : "Syncing");
       std::this_thread::sleep_for(std::chrono::milliseconds(i * 9));
       if (i % 2 == 0) bar.finish_with_state("Synced", ThemeState::Submit);
     }
-    at_end.push_back(outputs.back()->bytes());
+    at_end.push_back(outputs.back()->output());
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(150));
   for (std::size_t i = 0; i < outputs.size(); ++i) {
-    const std::string bytes = outputs[i]->bytes();
+    const std::string bytes = outputs[i]->output();
     EXPECT_EQ(bytes, at_end[i]) << "bar " << i << " drew after it ended";
     EXPECT_EQ(bytes.find("◑"), std::string::npos) << i;
     // The last write erases the live line: one row, or two.

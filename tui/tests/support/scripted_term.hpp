@@ -2,6 +2,7 @@
 // are a script, and every byte the prompt writes is kept.
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -42,8 +43,9 @@ class ScriptedTerm : public TermIo {
       : keys_(std::move(keys)), cols_(cols) {}
   operator LiveArea&() { return area_; }  // NOLINT: implicit on purpose
 
-  /// Every byte written, the cursor's hide and show sequences included.
-  const std::string& output() const { return out_; }
+  /// Every byte written so far, the cursor's hide and show sequences
+  /// included; another thread (a spinner's ticker) may be writing.
+  std::string output() const;
 
   bool is_term() const override { return true; }
   Result<void> write_str(std::string_view text) const override;
@@ -59,6 +61,7 @@ class ScriptedTerm : public TermIo {
 
  private:
   mutable ScriptedSource keys_;
+  mutable std::mutex out_mu_;
   mutable std::string out_;
   mutable bool held_ = false;
   unsigned short cols_;
