@@ -235,6 +235,8 @@ TEST(ProxiedRun, AProxiedHostIsSetUpWithNothingPlantedReadOrWritten) {
                            " is not a folder of yours that only you can write to.";
   EXPECT_TRUE(tty.output().find(said) != std::string::npos && tty.output().find(said) == tty.output().rfind(said));
   EXPECT_EQ(read_file(victim), "untouched\n");
+  ASSERT_TRUE(tty.expect(kSetupPrompts[kPhaseMenu]));  // a key sent before it would be dropped
+  tty.settle();
   tty.send(PtyDriver::kEsc);
   EXPECT_EQ(tty.wait().code, 1);
   EXPECT_EQ(std::distance(fs::directory_iterator(box.tmp), {}), 1);  // host_vars alone
