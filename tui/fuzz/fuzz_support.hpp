@@ -53,6 +53,8 @@ class FuzzBytes : public ByteSource {
     return out;
   }
 
+  void unread_last() override { --pos_; }
+
   bool at_end() const { return pos_ >= bytes_.size(); }
   std::size_t pos() const { return pos_; }
 

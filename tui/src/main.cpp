@@ -11,29 +11,29 @@
 #include <utility>
 
 #include "prompt/error.hpp"
+#include "prompt/live_area.hpp"
 #include "prompt/signals.hpp"
 #include "prompt/term.hpp"
 #include "prompt/theme.hpp"
 #include "wizard/commands.hpp"
 #include "wizard/environment.hpp"
-#include "wizard/modes.hpp"
-#include "wizard/playbook_path.hpp"
 #include "wizard/run_log.hpp"
+#include "wizard/setup_context.hpp"
 
 namespace {
 
-Result<void> run(bool preview) {
+Result<void> run(const SetupContext& context) {
   if (!find_on_path("ansible-playbook"))
     return fail("ansible-playbook not found in PATH. Install it before running this tool.");
   if (!find_on_path("git")) return fail("git not found in PATH. Install git locally to clone repositories.");
-  const char* title = preview ? "\x1b[1m Tervane TUI Wizard (preview) \x1b[0m" : "\x1b[1m Tervane TUI Wizard \x1b[0m";
+  const char* title =
+      context.preview ? "\x1b[1m Tervane TUI Wizard (preview) \x1b[0m" : "\x1b[1m Tervane TUI Wizard \x1b[0m";
   if (auto r = theme::intro(title); !r) return fail(std::move(r).error());
-  set_preview(preview);
-  return run_command_menu();
+  return run_command_menu(context);
 }
 
-std::string help_text() {
-  const auto root = project_root_from_binary();
+std::string help_text(const SetupContext& context) {
+  const auto& root = context.project_root;
   return "tervane-wizard turns a freshly installed remote Arch Linux machine into a Tervane\n"
          "Hyprland desktop by running this project's Ansible playbooks over SSH.\n"
          "\n"
@@ -75,20 +75,21 @@ int main(int argc, char** argv) {
   // The process will hold passwords, the first one in a visible input: no
   // core file, and no other process of this user may read its memory.
   signal_guard::forbid_core_dumps();
-  if (argc > 1 && std::string_view(argv[1]) == "--help") return print(help_text());
-  if (argc > 1 && std::string_view(argv[1]) == "--version") return print("tervane-wizard " TERVANE_VERSION "\n");
   bool preview = false;
   for (int i = 1; i < argc; ++i) preview = preview || std::string_view(argv[i]) == "--check";
+  const SetupContext context = SetupContext::find(preview);
+  if (argc > 1 && std::string_view(argv[1]) == "--help") return print(help_text(context));
+  if (argc > 1 && std::string_view(argv[1]) == "--version") return print("tervane-wizard " TERVANE_VERSION "\n");
   // Keys typed before the first prompt (during `make run`'s build, say) must
   // not answer it.
   if (isatty(STDIN_FILENO)) (void)tcflush(STDIN_FILENO, TCIFLUSH);
   // Keys answer only the prompt on screen: no echo from the first prompt on.
   keyboard::keep_quiet();
-  Result<void> result = run(preview);
+  Result<void> result = run(context);
   (void)keyboard::restore();
   if (!result) {
     const std::string report = format_report(result.error());
-    (void)Term(STDERR_FILENO, STDIN_FILENO).write_str(report);
+    (void)LiveArea::standard_error().print_above(report);
     return 1;
   }
   return 0;

@@ -7,9 +7,9 @@ Confirm& Confirm::initial_value(bool value) {
   return *this;
 }
 
-Result<bool> Confirm::interact(const TermIo& term) {
+Result<bool> Confirm::interact(LiveArea& area) {
   input_ = initial_;
-  if (auto r = ::interact(*this, term); !r) return fail(std::move(r).error());
+  if (auto r = ::interact(*this, area); !r) return fail(std::move(r).error());
   return input_;
 }
 

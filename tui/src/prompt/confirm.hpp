@@ -9,7 +9,7 @@ class Confirm : public PromptInteraction {
  public:
   explicit Confirm(std::string prompt);
   Confirm& initial_value(bool value);
-  Result<bool> interact(const TermIo& term = Term::stderr_term());
+  Result<bool> interact(LiveArea& area = LiveArea::standard_error());
 
   std::string render(const ThemeState& state) override;
   ThemeState on(const Key& key) override;

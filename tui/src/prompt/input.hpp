@@ -20,8 +20,8 @@ class TextPrompt : public PromptInteraction {
     return static_cast<Self&>(*this);
   }
   /// The typed text once submitted, or the error that ended the prompt.
-  Result<std::string> interact(const TermIo& term = Term::stderr_term()) {
-    if (auto r = ::interact(*this, term); !r) return fail(std::move(r).error());
+  Result<std::string> interact(LiveArea& area = LiveArea::standard_error()) {
+    if (auto r = ::interact(*this, area); !r) return fail(std::move(r).error());
     return input_.text();
   }
 

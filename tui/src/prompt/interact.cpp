@@ -1,33 +1,21 @@
 #include "prompt/interact.hpp"
 
-#include "prompt/wrap.hpp"
-
 Result<void> PromptInteraction::edit(const Key&, const TermIo&) { return {}; }
 
 namespace {
 
-Result<void> run_loop(PromptInteraction& prompt, const TermIo& term) {
+Result<void> run_loop(PromptInteraction& prompt, LiveArea& area) {
+  const TermIo& term = area.term();
   ThemeState state;
-  std::string previous;
+  bool drawn = false;
   for (;;) {
     // Keys already waiting (a paste) are applied before the next frame: the
     // frames between them would be replaced before anyone could see them.
-    const bool more_keys = (state.kind == ThemeState::Active || state.kind == ThemeState::Error) &&
-                           !previous.empty() && term.key_waiting();
+    const bool more_keys =
+        (state.kind == ThemeState::Active || state.kind == ThemeState::Error) && drawn && term.key_waiting();
     if (!more_keys) {
-      std::string frame = prompt.render(state);
-      if (frame != previous) {
-        // The previous frame is measured at today's width: a resized terminal
-        // has refolded it.
-        auto size = term.size();
-        std::size_t width = size ? size->cols : 80;
-        // Erase and frame leave in one write, so the terminal never shows the
-        // half-drawn state.
-        std::string out = clear_lines_sequence(count_rows(previous, width));
-        out += frame;
-        if (auto r = term.write_str(out); !r) return fail(std::move(r).error());
-        previous = std::move(frame);
-      }
+      if (auto r = area.draw(prompt.render(state)); !r) return r;
+      drawn = true;
     }
 
     if (state.kind == ThemeState::Submit) return {};
@@ -51,14 +39,17 @@ Result<void> run_loop(PromptInteraction& prompt, const TermIo& term) {
 
 }  // namespace
 
-Result<void> interact(PromptInteraction& prompt, const TermIo& term) {
+Result<void> interact(PromptInteraction& prompt, LiveArea& area) {
+  const TermIo& term = area.term();
   if (!term.is_term()) return fail(Error(ErrorKind::NotConnected, "not connected"));
   if (auto r = term.hide_cursor(); !r) return fail(std::move(r).error());
 
   // Echo stays off from the first key read until the prompt ends, so keys
   // typed faster than they are handled never appear on the screen.
   term.hold_input();
-  Result<void> result = run_loop(prompt, term);
+  Result<void> result = run_loop(prompt, area);
+  // However the prompt ended, its last frame is what it leaves behind.
+  area.keep();
   if (auto released = term.release_input(); !released) result = std::move(released);
 
   if (auto shown = term.show_cursor(); !shown) return fail(std::move(shown).error());

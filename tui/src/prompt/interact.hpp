@@ -5,6 +5,7 @@
 
 #include "prompt/error.hpp"
 #include "prompt/keys.hpp"
+#include "prompt/live_area.hpp"
 #include "prompt/term.hpp"
 #include "prompt/theme.hpp"
 
@@ -22,6 +23,7 @@ class PromptInteraction {
   virtual Result<void> edit(const Key& key, const TermIo& term);
 };
 
-/// Runs the loop on `term` until the prompt submits (success) or is cancelled
-/// (the Interrupted error); hides the cursor for the duration.
-Result<void> interact(PromptInteraction& prompt, const TermIo& term = Term::stderr_term());
+/// Runs the loop in `area` until the prompt submits (success) or is
+/// cancelled (the Interrupted error); hides the cursor for the duration. The
+/// last frame drawn stays on the screen.
+Result<void> interact(PromptInteraction& prompt, LiveArea& area = LiveArea::standard_error());

@@ -18,6 +18,33 @@ std::size_t continuation_count(std::uint8_t b) {
   return 0;
 }
 
+// The key of a cursor key's final byte, the same after ESC [ and after ESC O.
+std::optional<Key::Kind> cursor_key(char final) {
+  switch (final) {
+    case 'A': return Key::Kind::ArrowUp;
+    case 'B': return Key::Kind::ArrowDown;
+    case 'C': return Key::Kind::ArrowRight;
+    case 'D': return Key::Kind::ArrowLeft;
+    case 'H': return Key::Kind::Home;
+    case 'F': return Key::Kind::End;
+    default: return std::nullopt;
+  }
+}
+
+// ESC O and a cursor key's final byte: what a terminal left in
+// application-cursor mode by an earlier program sends for the arrows, Home
+// and End. Any other byte after ESC O is left for the next key, as after
+// any ESC c.
+Result<Key> decode_ss3(ByteSource& in) {
+  auto c = in.next(false);
+  if (!c) return fail(c.error());
+  if (*c) {
+    if (const auto kind = cursor_key(static_cast<char>(**c))) return Key::of(*kind);
+    in.unread_last();
+  }
+  return Key::unknown_esc("O");
+}
+
 // The rest of an escape sequence. Every byte after ESC is taken only if it
 // comes within the source's short wait: a person pressing Esc sends ESC alone,
 // and a sequence split by a longer pause decodes as a shorter key.
@@ -27,6 +54,7 @@ Result<Key> decode_escape(ByteSource& in) {
   if (!*c1) return Key::of(Key::Kind::Escape);
   if (**c1 == kCtrlC) return Key::of(Key::Kind::CtrlC);
   const char first = static_cast<char>(**c1);
+  if (first == 'O') return decode_ss3(in);
   if (first != '[') return Key::unknown_esc(std::string(1, first));
 
   auto c2 = in.next(false);
@@ -34,16 +62,8 @@ Result<Key> decode_escape(ByteSource& in) {
   if (!*c2) return Key::unknown_esc("[");
   if (**c2 == kCtrlC) return Key::of(Key::Kind::CtrlC);
   const char second = static_cast<char>(**c2);
-  switch (second) {
-    case 'A': return Key::of(Key::Kind::ArrowUp);
-    case 'B': return Key::of(Key::Kind::ArrowDown);
-    case 'C': return Key::of(Key::Kind::ArrowRight);
-    case 'D': return Key::of(Key::Kind::ArrowLeft);
-    case 'H': return Key::of(Key::Kind::Home);
-    case 'F': return Key::of(Key::Kind::End);
-    case 'Z': return Key::of(Key::Kind::BackTab);
-    default: break;
-  }
+  if (const auto kind = cursor_key(second)) return Key::of(*kind);
+  if (second == 'Z') return Key::of(Key::Kind::BackTab);
 
   auto c3 = in.next(false);
   if (!c3) return fail(c3.error());

@@ -55,6 +55,9 @@ class ByteSource {
   /// Up to `count` bytes in one read, blocking until at least one arrives
   /// (the rest of a multi-byte character). End of input as above.
   virtual Result<std::string> read_some(std::size_t count) = 0;
+  /// Gives back the byte the last next() returned: the next call returns it
+  /// again.
+  virtual void unread_last() = 0;
 };
 
 /// Decodes one key. Byte 3 (also as the first continuation byte of a

@@ -20,9 +20,9 @@ ThemeState SelectList::on(const Key& key) {
   return key.kind == Kind::Enter ? ThemeState::Submit : ThemeState::Active;
 }
 
-Result<void> SelectList::run(const TermIo& term) {
+Result<void> SelectList::run(LiveArea& area) {
   if (rows_.empty()) return fail(Error(ErrorKind::InvalidInput, "No items added to the list"));
-  return interact(*this, term);
+  return interact(*this, area);
 }
 
 void SelectList::add(std::string label, std::string hint) {

@@ -23,7 +23,7 @@ class SelectList : public PromptInteraction {
  protected:
   /// Runs the loop; the chosen index is cursor() on success. An empty list is
   /// an InvalidInput error "No items added to the list", before any output.
-  Result<void> run(const TermIo& term);
+  Result<void> run(LiveArea& area);
   void add(std::string label, std::string hint);
   void set_cursor(std::size_t index) { cursor_ = index; }
 
@@ -63,7 +63,7 @@ class Select : public SelectList {
     return *this;
   }
 
-  Result<T> interact(const TermIo& term = Term::stderr_term()) {
+  Result<T> interact(LiveArea& area = LiveArea::standard_error()) {
     if (initial_) {
       for (std::size_t i = 0; i < values_.size(); ++i)
         if (values_[i] == *initial_) {
@@ -71,7 +71,7 @@ class Select : public SelectList {
           break;
         }
     }
-    if (auto r = run(term); !r) return fail(std::move(r).error());
+    if (auto r = run(area); !r) return fail(std::move(r).error());
     return values_[cursor()];
   }
 

@@ -1,22 +1,12 @@
-// spinner.hpp: the animated one-line status shown while the wizard works.
+// spinner.hpp: the animated status line shown while the wizard works.
 #pragma once
 
-#include <cstddef>
 #include <memory>
-#include <optional>
 #include <string_view>
 
+#include "prompt/live_area.hpp"
 #include "prompt/style.hpp"
 #include "prompt/theme.hpp"
-
-/// Where a spinner draws: a descriptor, whether anything is drawn at all, and
-/// the terminal width in columns (nullopt: asked of the descriptor on every
-/// draw, 80 when it has none).
-struct SpinnerTarget {
-  int fd = 2;
-  bool visible = true;
-  std::optional<std::size_t> columns;
-};
 
 /// Whether a spinner on standard error stays invisible: standard error is not
 /// a terminal, NO_COLOR is set (to anything), or TERM is unset or "dumb".
@@ -26,11 +16,11 @@ bool spinner_hidden(const EnvSnapshot& env, bool stderr_is_tty);
 /// runs; destroying a running spinner erases its line and leaves nothing.
 class ProgressBar {
  public:
-  /// A spinner on standard error, hidden when spinner_hidden() says so for
-  /// the environment at this moment.
+  /// A spinner in the live area on standard error, hidden when
+  /// spinner_hidden() says so for the environment at this moment.
   ProgressBar();
-  /// A spinner drawing to `target` (tests: a pipe or a pseudo-terminal).
-  explicit ProgressBar(SpinnerTarget target);
+  /// A spinner drawn in `area` (tests).
+  explicit ProgressBar(LiveArea& area);
   ~ProgressBar();
   ProgressBar(ProgressBar&&) noexcept;
   ProgressBar& operator=(ProgressBar&&) noexcept;

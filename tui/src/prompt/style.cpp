@@ -6,6 +6,8 @@
 //   ESC [ 3 8 ; 5 ; k m bright foreground colour n as 256-colour index k = n + 8
 //   ESC [ a m           attribute a (1 bold .. 9 strike-through), ascending
 //   ESC [ 0 m           reset, only when one of the above was written
+// and, for text coloured whatever the decision, all of a style in one:
+//   ESC [ a ; … ; 3 0+n m  attributes first, then the colour
 #include "prompt/style.hpp"
 
 #include <unistd.h>
@@ -84,19 +86,41 @@ DecisionOverride::~DecisionOverride() { g_override.store(previous_); }
 
 std::string Style::apply(std::string_view text) const { return apply(text, colours_on()); }
 
+namespace {
+
+// ESC [ params m: every colour and attribute sequence is spelled here.
+void append_sequence(std::string& out, std::string_view params) {
+  out += "\x1b[";
+  out += params;
+  out += 'm';
+}
+
+}  // namespace
+
+std::string Style::colour_code() const {
+  if (!fg_) return {};
+  return bright_ ? "38;5;" + std::to_string(*fg_ + 8) : "3" + std::to_string(*fg_);
+}
+
 std::string Style::apply(std::string_view text, bool colours) const {
   if (!colours) return std::string(text);
   std::string out;
-  if (fg_) out += bright_ ? "\x1b[38;5;" + std::to_string(*fg_ + 8) + "m" : "\x1b[3" + std::to_string(*fg_) + "m";
-  for (unsigned a = 1; a <= 9; ++a) {
-    if (attrs_ & (1u << a)) {
-      out += "\x1b[";
-      out += static_cast<char>('0' + a);
-      out += 'm';
-    }
-  }
+  if (fg_) append_sequence(out, colour_code());
+  for (unsigned a = 1; a <= 9; ++a)
+    if (attrs_ & (1u << a)) append_sequence(out, std::to_string(a));
   const bool styled = !out.empty();
   out += text;
-  if (styled) out += "\x1b[0m";
+  if (styled) out += kStyleReset;
+  return out;
+}
+
+std::string Style::sequence() const {
+  std::string params;
+  for (unsigned a = 1; a <= 9; ++a)
+    if (attrs_ & (1u << a)) params += std::to_string(a) + ";";
+  params += colour_code();
+  if (params.ends_with(';')) params.pop_back();
+  std::string out;
+  append_sequence(out, params);
   return out;
 }

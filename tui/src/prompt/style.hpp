@@ -80,14 +80,24 @@ class Style {
   std::string apply(std::string_view text) const;
   /// The same with the colour decision given explicitly.
   std::string apply(std::string_view text, bool colours) const;
+  /// The style as one sequence, attributes first, then the colour (bold
+  /// yellow: ESC[1;33m), for text coloured whatever the colour decision; the
+  /// caller closes it with kStyleReset.
+  std::string sequence() const;
 
   bool operator==(const Style&) const = default;
 
  private:
+  /// The colour's parameter ("31", "38;5;8"), or "" without a colour.
+  std::string colour_code() const;
+
   std::optional<std::uint8_t> fg_;
   bool bright_ = false;
   std::uint16_t attrs_ = 0;
 };
+
+/// The sequence that ends every styled text.
+inline constexpr std::string_view kStyleReset = "\x1b[0m";
 
 /// Bright black, the theme's grey.
 inline Style bright_black() { return Style().fg(Colour::Black).bright(); }

@@ -244,6 +244,9 @@ class FdSource : public ByteSource {
     return out;
   }
 
+  // The byte next() took is still in the typed-ahead buffer.
+  void unread_last() override { --typed_ahead().at; }
+
  private:
   int fd_;
 };

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "prompt/term.hpp"
+#include "prompt/live_area.hpp"
 #include "prompt/unicode.hpp"
 
 namespace {
@@ -249,12 +249,14 @@ std::string format_progress_with_state(std::string_view message, const ThemeStat
   return state_symbol(state) + "  " + std::string(message) + tail;
 }
 
-Result<void> intro(std::string_view title) { return Term::stderr_term().write_str(format_intro(title)); }
+Result<void> intro(std::string_view title) { return LiveArea::standard_error().print_above(format_intro(title)); }
 
-Result<void> outro(std::string_view message) { return Term::stderr_term().write_str(format_outro(message)); }
+Result<void> outro(std::string_view message) {
+  return LiveArea::standard_error().print_above(format_outro(message));
+}
 
 Result<void> note(std::string_view title, std::string_view message) {
-  return Term::stderr_term().write_str(format_note(title, message));
+  return LiveArea::standard_error().print_above(format_note(title, message));
 }
 
 }  // namespace theme

@@ -6,14 +6,12 @@
 
 namespace {
 
-// Walks one line (no line feed inside) the way a terminal of `width` columns
-// places it, calling `new_row(offset)` at each byte offset where a character
-// starts a further row. A character that would pass the right edge goes to
-// the next row whole; escape sequences take no column and stay where they are.
-// A tab moves to the next multiple of 8 columns, never past the last column,
-// and never starts a row by itself.
-template <class OnNewRow>
-std::size_t fold_line(std::string_view line, std::size_t width, OnNewRow&& new_row) {
+// Rows of one line (no line feed inside), placed the way a terminal of
+// `width` columns places it. A character that would pass the right edge goes
+// to the next row whole; escape sequences take no column. A tab moves to the
+// next multiple of 8 columns, never past the last column, and never starts a
+// row by itself.
+std::size_t fold_line(std::string_view line, std::size_t width) {
   std::size_t rows = 1;
   std::size_t column = 0;
   for (std::size_t i = 0; i < line.size();) {
@@ -36,7 +34,6 @@ std::size_t fold_line(std::string_view line, std::size_t width, OnNewRow&& new_r
       length = d.length;
     }
     if (w > 0 && column > 0 && column + w > width) {
-      new_row(i);
       ++rows;
       column = 0;
     }
@@ -48,40 +45,12 @@ std::size_t fold_line(std::string_view line, std::size_t width, OnNewRow&& new_r
 
 // No character but the tab is wider on screen than it is long in bytes, so a
 // line of at most `width` bytes without a tab fits in one row as it is.
-bool fits_as_is(std::string_view line, std::size_t width) {
-  return line.size() <= width && line.find('\t') == std::string_view::npos;
-}
-
 std::size_t line_rows(std::string_view line, std::size_t width) {
-  if (fits_as_is(line, width)) return 1;
-  return fold_line(line, width, [](std::size_t) {});
+  if (line.size() <= width && line.find('\t') == std::string_view::npos) return 1;
+  return fold_line(line, width);
 }
 
 }  // namespace
-
-std::string wrap(std::string_view frame, std::size_t width) {
-  if (width == 0) width = 1;
-  std::string out;
-  out.reserve(frame.size());
-  std::size_t pos = 0;
-  for (;;) {
-    std::size_t end = frame.find('\n', pos);
-    std::string_view line = frame.substr(pos, end == std::string_view::npos ? end : end - pos);
-    std::size_t copied = 0;
-    if (!fits_as_is(line, width)) {
-      fold_line(line, width, [&](std::size_t at) {
-        out.append(line.substr(copied, at - copied));
-        out += '\n';
-        copied = at;
-      });
-    }
-    out.append(line.substr(copied));
-    if (end == std::string_view::npos) break;
-    out += '\n';
-    pos = end + 1;
-  }
-  return out;
-}
 
 std::size_t count_rows(std::string_view frame, std::size_t width) {
   if (width == 0) width = 1;

@@ -12,19 +12,17 @@
 
 namespace fs = std::filesystem;
 
-std::string cache_root() { return expand_tilde("~/temp/.tervane-bootstrap"); }
-
-Result<void> clean_cache(const std::string& cache_root) {
+Result<void> clean_cache(const SetupContext& context) {
   ProgressBar bar = spinner();
   bar.start("Cleaning temporary cache folder\u2026");
 
   std::string final_message = "No cached files found. Local machine is already clean.";
-  if (path_present(cache_root)) {
+  if (path_present(context.cache_root)) {
     // remove_all never follows a link: a link at the root goes, its target stays.
     std::error_code ec;
-    fs::remove_all(cache_root, ec);
+    fs::remove_all(context.cache_root, ec);
     if (ec) return fail_errno(ec.value());
-    final_message = "Temporary folder ~/temp/.tervane-bootstrap/ removed successfully.";
+    final_message = "Temporary folder " + context.cache_root_shown + "/ removed successfully.";
   }
   bar.finish_with_state(final_message, ThemeState::Submit);
   return theme::outro("Clean completed!");
@@ -36,17 +34,16 @@ enum class Command { Setup, Clean };
 
 }  // namespace
 
-Result<void> run_command_menu() {
+Result<void> run_command_menu(const SetupContext& context) {
   auto command =
       Select<Command>("Select a global command to continue:")
           .item(Command::Setup, "Select target Arch workstation", "Choose an SSH host and bootstrap Tervane")
           .item(Command::Clean, "Clear temp, cache...", "Delete local temporary configurations & wallpapers cache")
           .interact();
   if (!command) return fail(std::move(command).error());
-  const std::string root = cache_root();
   switch (*command) {
-    case Command::Setup: return run_setup(root);
-    case Command::Clean: return clean_cache(root);
+    case Command::Setup: return run_setup(context);
+    case Command::Clean: return clean_cache(context);
   }
   std::unreachable();
 }

@@ -4,12 +4,10 @@
 #include <string>
 
 #include "prompt/error.hpp"
-
-/// "~/temp/.tervane-bootstrap" with the home directory expanded.
-std::string cache_root();
+#include "wizard/setup_context.hpp"
 
 /// Removes the cache root under a spinner and closes with "Clean completed!".
-Result<void> clean_cache(const std::string& cache_root);
+Result<void> clean_cache(const SetupContext& context);
 
 /// The command menu, then the chosen command to its end.
-Result<void> run_command_menu();
+Result<void> run_command_menu(const SetupContext& context);

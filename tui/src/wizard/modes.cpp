@@ -22,38 +22,43 @@ constexpr const char* kExitedOutro = "Exited standalone wizard!";
 
 enum class Mode { FullBootstrap, PhaseMenu };
 
-bool preview = false;
-
 // The last path component, as the "Deployment Running" note names it.
 std::string file_name(const std::string& path) {
   const auto slash = path.find_last_of('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The note shown before the resolved playbook at `path` runs.
-Result<void> announce(const std::string& path) {
-  if (preview)
-    return theme::note("Deployment Running", "Previewing " + file_name(path) +
-                                                 " over SSH: nothing is changed.\nOutputs are colorized below...");
-  return theme::note("Deployment Running",
-                     "Executing " + file_name(path) + " over SSH. Outputs are colorized below...");
-}
+// What every playbook run of this setup path shares.
+struct Runs {
+  const std::string& root;
+  bool preview;
+  const RunFiles& files;
 
-Result<void> run(const std::string& path, const RunFiles& files) {
-  return run_playbook(path, files.inventory_path, files.vars_path, files.project_root, preview);
-}
+  // The playbook `name` of the project, or the error that it is missing.
+  Result<std::string> resolve(std::string_view name) const { return resolve_playbook(root, name); }
 
-Result<void> run_full_bootstrap(const RunFiles& files) {
-  auto playbook = resolve_playbook("bootstrap.yml");
+  // Shows the note before the playbook at `path` and runs it.
+  Result<void> run(const std::string& path) const {
+    const Result<void> announced =
+        preview ? theme::note("Deployment Running", "Previewing " + file_name(path) +
+                                                        " over SSH: nothing is changed.\nOutputs are colorized below...")
+                : theme::note("Deployment Running",
+                              "Executing " + file_name(path) + " over SSH. Outputs are colorized below...");
+    if (!announced) return announced;
+    return run_playbook(path, files.inventory_file.path(), files.vars_file.path(), root, preview);
+  }
+};
+
+Result<void> run_full_bootstrap(const Runs& runs) {
+  auto playbook = runs.resolve("bootstrap.yml");
   if (!playbook) return fail(std::move(playbook).error());
-  if (auto r = announce(*playbook); !r) return r;
-  if (auto r = run(*playbook, files); !r) return r;
-  if (preview) return theme::outro("Preview finished: nothing on the target was changed.");
+  if (auto r = runs.run(*playbook); !r) return r;
+  if (runs.preview) return theme::outro("Preview finished: nothing on the target was changed.");
   return theme::outro(
       "\x1b[1m Tervane Hyprland installed successfully! Reboot and enjoy your beautiful desktop.\x1b[0m");
 }
 
-Result<void> run_phase_menu(const RunFiles& files) {
+Result<void> run_phase_menu(const Runs& runs) {
   for (;;) {
     // Built afresh each pass so the cursor is back on the first row.
     auto phase =
@@ -62,10 +67,9 @@ Result<void> run_phase_menu(const RunFiles& files) {
     if (*phase == kExitValue) return theme::outro(kExitedOutro);
 
     // A playbook that cannot be found ends the path; a failed run does not.
-    auto playbook = resolve_playbook("playbooks/" + *phase);
+    auto playbook = runs.resolve("playbooks/" + *phase);
     if (!playbook) return fail(std::move(playbook).error());
-    if (auto r = announce(*playbook); !r) return r;
-    auto ran = run(*playbook, files);
+    auto ran = runs.run(*playbook);
     if (ran) {
       if (auto r = theme::note("Success", *phase + " completed successfully!"); !r) return r;
       continue;
@@ -78,8 +82,6 @@ Result<void> run_phase_menu(const RunFiles& files) {
 }
 
 }  // namespace
-
-void set_preview(bool on) { preview = on; }
 
 const std::vector<RadioButton<std::string>>& playbook_phases() {
   static const std::vector<RadioButton<std::string>> phases = {
@@ -107,7 +109,7 @@ const std::vector<RadioButton<std::string>>& playbook_phases() {
   return phases;
 }
 
-Result<void> run_execution_modes(const RunFiles& files) {
+Result<void> run_execution_modes(const std::string& project_root, bool preview, const RunFiles& files) {
   auto mode =
       Select<Mode>("Choose execution mode:")
           .item(Mode::FullBootstrap, "Run full bootstrap (all tasks in order)", "Complete Tervane setup sequentially")
@@ -115,20 +117,21 @@ Result<void> run_execution_modes(const RunFiles& files) {
                 "Select individual .yml playbooks to run standalone")
           .interact();
   if (!mode) return fail(std::move(mode).error());
+  const Runs runs{project_root, preview, files};
   switch (*mode) {
-    case Mode::FullBootstrap: return run_full_bootstrap(files);
-    case Mode::PhaseMenu: return run_phase_menu(files);
+    case Mode::FullBootstrap: return run_full_bootstrap(runs);
+    case Mode::PhaseMenu: return run_phase_menu(runs);
   }
   std::unreachable();
 }
 
-Result<void> run_setup(const std::string& cache_root) {
+Result<void> run_setup(const SetupContext& context) {
   SetupAnswers answers;
   auto host = ask_target(read_ssh_hosts());
   if (!host) return fail(std::move(host).error());
   answers.host = std::move(*host);
 
-  if (auto r = prepare_cache(answers, cache_root); !r) return r;
+  if (auto r = prepare_cache(answers, context); !r) return r;
 
   auto account = ask_account();
   if (!account) return fail(std::move(account).error());
@@ -136,9 +139,11 @@ Result<void> run_setup(const std::string& cache_root) {
   answers.target_password = std::move(account->target_password);
   answers.sudo_password = std::move(account->sudo_password);
 
+  // The playbooks are needed from here on.
+  if (!context.project_root) return fail(context.project_root.error());
   auto files = prepare_run_files(answers);
   if (!files) return fail(std::move(files).error());
   // `files` lives until this function returns, whatever run_execution_modes
   // gives; its destruction deletes the inventory, then the variables file.
-  return run_execution_modes(*files);
+  return run_execution_modes(*context.project_root, context.preview, *files);
 }

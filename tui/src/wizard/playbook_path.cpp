@@ -36,10 +36,8 @@ Result<std::string> project_root_from_binary() {
   return project_root_from_path(executable.native());
 }
 
-Result<std::string> resolve_playbook(std::string_view name) {
-  auto root = project_root_from_binary();
-  if (!root) return fail(std::move(root).error());
-  const std::string path = (fs::path(*root) / name).string();
+Result<std::string> resolve_playbook(std::string_view root, std::string_view name) {
+  const std::string path = (fs::path(root) / name).string();
   std::error_code error;
   if (fs::exists(path, error)) return path;
   return fail("Playbook not found: " + std::string(name) + "\nExpected at: " + unicode::lossy(path));

@@ -12,4 +12,4 @@ Result<std::string> project_root_from_path(std::string_view executable);
 /// The fifth parent of the running executable's real path.
 Result<std::string> project_root_from_binary();
 /// root/name when something exists there, else "Playbook not found: ...".
-Result<std::string> resolve_playbook(std::string_view name);
+Result<std::string> resolve_playbook(std::string_view root, std::string_view name);

@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -22,7 +21,9 @@
 #include <utility>
 #include <vector>
 
+#include "prompt/live_area.hpp"
 #include "prompt/signals.hpp"
+#include "prompt/style.hpp"
 #include "prompt/sys.hpp"
 #include "prompt/unicode.hpp"
 #include "wizard/environment.hpp"
@@ -32,32 +33,19 @@
 namespace {
 
 constexpr std::string_view kRail = "│  ";
-constexpr std::string_view kBold = "\x1b[1m";
-constexpr std::string_view kDim = "\x1b[2m";
-constexpr std::string_view kReset = "\x1b[0m";
-constexpr std::string_view kBoldYellow = "\x1b[1;33m";
-constexpr std::string_view kBoldRed = "\x1b[1;31m";
-constexpr std::string_view kBoldGreen = "\x1b[1;32m";
-constexpr std::string_view kBoldCyan = "\x1b[1;36m";
-constexpr std::string_view kBoldWhite = "\x1b[1;37m";
+// The colours of Ansible's line shapes, written whatever the prompt kit's
+// colour decision: bold and a colour in one sequence.
+const std::string kBold = Style().bold().sequence();
+const std::string kDim = Style().dim().sequence();
+const std::string kBoldYellow = Style().bold().yellow().sequence();
+const std::string kBoldRed = Style().bold().red().sequence();
+const std::string kBoldGreen = Style().bold().green().sequence();
+const std::string kBoldCyan = Style().bold().cyan().sequence();
+const std::string kBoldWhite = Style().bold().fg(Colour::White).sequence();
 constexpr std::size_t kReadBuffer = 64 * 1024;
 // A read of Ansible's lines grows by about a third once coloured; only the
 // pages a batch fills are ever touched.
 constexpr std::size_t kBatchReserve = 2 * kReadBuffer;
-
-// One lock per output stream, so that lines of one stream never interleave.
-std::mutex& stream_lock(int fd) {
-  static std::mutex out_lock;
-  static std::mutex err_lock;
-  return fd == STDERR_FILENO ? err_lock : out_lock;
-}
-
-// Writes `text` to `fd` under its stream's lock; a failed write drops it.
-void write_locked(int fd, std::string_view text) {
-  if (text.empty()) return;
-  std::lock_guard lock(stream_lock(fd));
-  (void)sys::write_all(fd, text);
-}
 
 // The length of the leading run of ASCII bytes, eight at a time.
 std::size_t ascii_prefix(std::string_view s) {
@@ -102,7 +90,7 @@ struct PrefixRow {
   std::string_view prefix;
   Paint paint;
 };
-constexpr PrefixRow kPrefixRows[] = {
+const PrefixRow kPrefixRows[] = {
     {"PLAY RECAP", {true, kBoldWhite}},  {"PLAY [", {true, kBoldWhite}},   {"PLAY *", {true, kBoldWhite}},
     {"TASK [", {false, kBoldCyan}},      {"ok:", {false, kBoldGreen}},     {"changed:", {false, kBoldYellow}},
     {"failed:", {false, kBoldRed}},      {"fatal:", {false, kBoldRed}},    {"skipping:", {false, kDim}},
@@ -133,7 +121,7 @@ void append_painted(std::string& out, std::string_view line, Paint paint) {
   if (paint.bold) out += kBold;
   out += paint.colour;
   out += line;
-  out += kReset;
+  out += kStyleReset;
   out += '\n';
 }
 
@@ -180,7 +168,7 @@ struct DimmedLines {
 template <class Append>
 class LineCopier {
  public:
-  LineCopier(int out, Append append) : out_(out), append_(std::move(append)), buf_(new char[kReadBuffer]) {
+  LineCopier(Stream out, Append append) : out_(out), append_(std::move(append)), buf_(new char[kReadBuffer]) {
     batch_.reserve(kBatchReserve);
   }
 
@@ -225,8 +213,9 @@ class LineCopier {
     append_(batch_, line);
   }
 
+  // Through the live area, which keeps lines of one stream whole and in order.
   void flush() {
-    write_locked(out_, batch_);
+    if (!batch_.empty()) (void)LiveArea::standard_error().print_above(batch_, out_);
     batch_.clear();
     if (batch_.capacity() > kBatchReserve) {
       std::string().swap(batch_);
@@ -234,7 +223,7 @@ class LineCopier {
     }
   }
 
-  int out_;
+  Stream out_;
   Append append_;
   std::unique_ptr<char[]> buf_;
   std::string pending_, batch_;
@@ -271,13 +260,6 @@ void copy_until_ended(int in, LineCopier<Append>& copier, const Child& child) {
 
 }  // namespace
 
-std::string classify_line(std::string_view line) {
-  std::string out;
-  append_painted(out, line, shape_paint(line, indentation_trimmed(line)));
-  // Without the rail and the line feed.
-  return out.substr(kRail.size(), out.size() - kRail.size() - 1);
-}
-
 Result<void> run_playbook(const std::string& playbook, const std::string& inventory, const std::string& vars,
                           const std::string& project_root, bool preview) {
   SpawnOptions options;
@@ -301,7 +283,7 @@ Result<void> run_playbook(const std::string& playbook, const std::string& invent
   if (err_fd) {
     try {
       err_reader = std::thread([&] {
-        LineCopier err(STDERR_FILENO, DimmedLines{});
+        LineCopier err(Stream::Terminal, DimmedLines{});
         copy_until_ended(err_fd.get(), err, *child);
       });
     } catch (const std::system_error& e) {
@@ -309,7 +291,7 @@ Result<void> run_playbook(const std::string& playbook, const std::string& invent
     }
   }
   if (out_fd) {
-    LineCopier out(STDOUT_FILENO, ClassifiedLines{});
+    LineCopier out(Stream::Output, ClassifiedLines{});
     copy_until_ended(out_fd.get(), out, *child);
   }
   if (err_reader.joinable()) err_reader.join();

@@ -39,10 +39,10 @@ Result<std::string> ask_url(const std::string& prompt, std::string_view fallback
   return Input(prompt).default_input(std::string(fallback)).validate(required("Repository URL is required")).interact();
 }
 
-Result<void> synchronise(const SetupAnswers& answers) {
+Result<void> synchronise(const SetupAnswers& answers, const SetupContext& context) {
   // On an error the spinner is dropped while it still runs, which erases its line.
   ProgressBar bar = spinner();
-  bar.start("Syncing repositories to local temporary cache (~/temp/.tervane-bootstrap/)\u2026");
+  bar.start("Syncing repositories to local temporary cache (" + context.cache_root_shown + "/)\u2026");
   if (auto r = clone_or_update_repo(answers.configs_url, answers.configs_dir); !r)
     return fail(std::move(r).error().context("Failed to pull Tervane Dots repository locally"));
   if (auto r = clone_or_update_repo(answers.wallpapers_url, answers.wallpapers_dir); !r)
@@ -52,7 +52,7 @@ Result<void> synchronise(const SetupAnswers& answers) {
 }
 
 // Asks for the URLs, removes the old clones and clones again.
-Result<void> clone_afresh(SetupAnswers& answers) {
+Result<void> clone_afresh(SetupAnswers& answers, const SetupContext& context) {
   auto configs = ask_url("Tervane Dots Configs Git URL:", kDefaultConfigsUrl);
   if (!configs) return fail(std::move(configs).error());
   answers.configs_url = std::move(*configs);
@@ -63,14 +63,14 @@ Result<void> clone_afresh(SetupAnswers& answers) {
   for (const auto& dir : {answers.configs_dir, answers.wallpapers_dir})
     if (path_present(dir))
       if (auto r = remove_tree(dir); !r) return r;
-  return synchronise(answers);
+  return synchronise(answers, context);
 }
 
 }  // namespace
 
-Result<void> prepare_cache(SetupAnswers& answers, const std::string& cache_root) {
-  answers.configs_dir = (fs::path(cache_root) / "configs").native();
-  answers.wallpapers_dir = (fs::path(cache_root) / "wallpapers").native();
+Result<void> prepare_cache(SetupAnswers& answers, const SetupContext& context) {
+  answers.configs_dir = (fs::path(context.cache_root) / "configs").native();
+  answers.wallpapers_dir = (fs::path(context.cache_root) / "wallpapers").native();
   answers.configs_url = std::string(kDefaultConfigsUrl);
   answers.wallpapers_url = std::string(kDefaultWallpapersUrl);
   answers.cache_choice = CacheChoice::Fresh;
@@ -91,8 +91,8 @@ Result<void> prepare_cache(SetupAnswers& answers, const std::string& cache_root)
   switch (answers.cache_choice) {
     case CacheChoice::UseAsIs:
       return theme::note("Cache Active", "Skipped remote repository syncing. Using local cached directories as-is.");
-    case CacheChoice::Sync: return synchronise(answers);
-    case CacheChoice::Fresh: return clone_afresh(answers);
+    case CacheChoice::Sync: return synchronise(answers, context);
+    case CacheChoice::Fresh: return clone_afresh(answers, context);
   }
   std::unreachable();
 }

@@ -6,13 +6,14 @@
 
 #include "prompt/error.hpp"
 #include "wizard/questions.hpp"
+#include "wizard/setup_context.hpp"
 
 inline constexpr std::string_view kDefaultConfigsUrl = "https://gitlab.com/tervane/tervane-dots.git";
 inline constexpr std::string_view kDefaultWallpapersUrl = "https://gitlab.com/tervane/tervane-wallpapers.git";
 
 /// Fills the clone directories, URLs and cache choice of `answers` and brings
-/// the clones under `cache_root` up to date as the user chooses.
-Result<void> prepare_cache(SetupAnswers& answers, const std::string& cache_root);
+/// the clones in the context's cache up to date as the user chooses.
+Result<void> prepare_cache(SetupAnswers& answers, const SetupContext& context);
 
 /// Makes `dest` a working clone of `url`: pull when it is a clone already,
 /// else (or when the pull fails) clone afresh.

@@ -21,7 +21,6 @@
 #include "prompt/sys.hpp"
 #include "prompt/unicode.hpp"
 #include "wizard/environment.hpp"
-#include "wizard/playbook_path.hpp"
 
 namespace fs = std::filesystem;
 
@@ -320,13 +319,6 @@ Result<RunFiles> prepare_run_files(const SetupAnswers& answers) {
   if (!inventory) return fail(std::move(inventory).error());
   if (auto r = inventory->write_all(inventory_text(answers.host, key_path)); !r) return fail(std::move(r).error());
 
-  auto root = project_root_from_binary();
-  if (!root) return fail(std::move(root).error());
-
   bar.finish_with_state("Target: " + answers.host.user + "@" + answers.host.hostname, ThemeState::Submit);
-
-  std::string vars_path = vars->path();
-  std::string inventory_path = inventory->path();
-  return RunFiles{std::move(*dir),       std::move(*vars),          std::move(vars_path),
-                  std::move(*inventory), std::move(inventory_path), std::move(*root)};
+  return RunFiles{std::move(*dir), std::move(*vars), std::move(*inventory)};
 }

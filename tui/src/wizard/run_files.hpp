@@ -51,15 +51,13 @@ class PrivateDir {
   int slot_ = -1;
 };
 
+/// The two files of one setup path, and the directory that holds them.
 struct RunFiles {
   // Declared so that the inventory is destroyed (deleted) first, and the
   // directory that holds both last.
   PrivateDir dir;
   TempFile vars_file;
-  std::string vars_path;
   TempFile inventory_file;
-  std::string inventory_path;
-  std::string project_root;
 };
 
 /// The compact JSON document of extra variables.

@@ -8,7 +8,8 @@
 
 #include <cstdlib>
 
-#include "prompt/sys.hpp"
+#include "prompt/live_area.hpp"
+#include "prompt/style.hpp"
 #include "prompt/unicode.hpp"
 #include "wizard/environment.hpp"
 
@@ -61,8 +62,10 @@ std::vector<std::pair<std::string, std::string>> prepare_run_log() {
     (void)::mkdir(dir.substr(0, at).c_str(), 0700);
   }
   if (!private_folder(dir)) {
-    (void)sys::write_all(STDERR_FILENO, "│  \x1b[1;33mRunning without a log: " + unicode::lossy(dir) +
-                                            " is not a folder of yours that only you can write to.\x1b[0m\n");
+    (void)LiveArea::standard_error().print_above("│  " + Style().bold().yellow().sequence() +
+                                                 "Running without a log: " + unicode::lossy(dir) +
+                                                 " is not a folder of yours that only you can write to." +
+                                                 std::string(kStyleReset) + "\n");
     return no_log;
   }
   // ansible.cfg names the default path; anything else is passed on.

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <filesystem>
 
 #include "prompt/style.hpp"
@@ -18,14 +19,11 @@ namespace {
 
 // A port as the block writes it: decimal digits only, 1 to 65535.
 std::optional<unsigned> parse_port(std::string_view text) {
-  if (text.empty() || text.size() > 10) return std::nullopt;
-  unsigned long value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<unsigned>(c - '0');
-  }
-  if (value < 1 || value > 65535) return std::nullopt;
-  return static_cast<unsigned>(value);
+  unsigned value = 0;
+  const char* end = text.data() + text.size();
+  const auto parsed = std::from_chars(text.data(), end, value);
+  if (parsed.ec != std::errc() || parsed.ptr != end || value < 1 || value > 65535) return std::nullopt;
+  return value;
 }
 
 }  // namespace

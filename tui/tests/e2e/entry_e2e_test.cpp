@@ -1,5 +1,5 @@
 // The built wizard up to and through its command menu: the start-up checks,
-// the intro, leaving the menu by Escape and Ctrl-C, and its streams.
+// the intro, leaving the menu by Escape and Ctrl-C, its streams, and `make run`.
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -14,6 +14,7 @@
 
 #include "e2e/pty_driver.hpp"
 #include "e2e/sandbox.hpp"
+#include "support/eventually.hpp"
 
 namespace fs = std::filesystem;
 
@@ -235,20 +236,26 @@ TEST(CommandMenu, KeysTypedBeforeTheWizardStartsDoNotAnswerIt) {
   EXPECT_FALSE(tty.screen().contains("Clean completed!"));
 }
 
-// `make run` as a user types it, on the debug build this test belongs to.
+// `make run` as a user types it, on the debug build this test belongs to:
+// the path of make, or "" when the test cannot run here.
+static fs::path make_for_this_build() {
+  const fs::path make = find_on_system_path("make");
+  const fs::path debug_build = fs::canonical(TERVANE_PROJECT_ROOT) / "tui/build/debug/bin/tervane-wizard";
+  if (make.empty() || fs::canonical(TERVANE_WIZARD_BINARY) != debug_build) return {};
+  return make;
+}
+
 TEST(MakeRun, AnUpToDateWizardStartsWithItsFirstFrameAndEscapeAddsNoMakeLine) {
-  const fs::path root = fs::canonical(TERVANE_PROJECT_ROOT), make = find_on_system_path("make");
-  if (make.empty()) GTEST_SKIP() << "make is not installed";
-  if (fs::canonical(TERVANE_WIZARD_BINARY) != root / "tui/build/debug/bin/tervane-wizard")
-    GTEST_SKIP() << "the wizard is not built in tui/build/debug";
+  const fs::path make = make_for_this_build();
+  if (make.empty()) GTEST_SKIP() << "needs make and the wizard built in tui/build/debug";
   ReadyBox box;
   // A tree edited since its last build is built first, saying so in one line.
-  const RunResult built = box.run({make.string(), "build", "PRESET=debug"}, root);
+  const RunResult built = box.run({make.string(), "build", "PRESET=debug"}, TERVANE_PROJECT_ROOT);
   EXPECT_EQ(built.status, 0) << built.output;
   if (!built.output.empty()) {
     EXPECT_EQ(built.output, "Building tervane-wizard (debug)...\n");
   }
-  PtyDriver tty({make.string(), "run", "PRESET=debug"}, box.env(), {.cwd = root.string()});
+  PtyDriver tty({make.string(), "run", "PRESET=debug"}, box.env(), {.cwd = TERVANE_PROJECT_ROOT});
   ASSERT_TRUE(tty.expect(kMenuPrompt, std::chrono::seconds(60)));
   tty.settle();
   EXPECT_TRUE(tty.output().starts_with("\x1b[38;5;8m\xe2\x94\x8c\x1b[0m  " + kTitle)) << tty.dump();
@@ -257,4 +264,30 @@ TEST(MakeRun, AnUpToDateWizardStartsWithItsFirstFrameAndEscapeAddsNoMakeLine) {
   EXPECT_TRUE(end.exited);
   EXPECT_EQ(end.code, 0);
   EXPECT_TRUE(tty.output().ends_with("\x1b[?25hError: operation interrupted\r\n")) << tty.dump();
+}
+
+// On a terminal a shell left with echo on: keys typed while `make run` builds
+// are not echoed; Ctrl-C in the wizard ends make by SIGINT, as it ends the
+// wizard, with echo back on.
+TEST(MakeRun, KeysTypedDuringTheBuildAreNotEchoedAndCtrlCEndsMakeBySigintAlone) {
+  const fs::path make = make_for_this_build();
+  if (make.empty()) GTEST_SKIP() << "needs make and the wizard built in tui/build/debug";
+  ReadyBox box;
+  // A stand-in cmake builds until the terminal holds the keys (and would have echoed them).
+  const fs::path building = box.work / "building", done = box.work / "done";
+  box.stub("cmake", "[ \"$1\" = --build ] || exit 0\necho '[ 50%] Building CXX object x.o'\n: >" + building.string() +
+                        "\nwhile [ ! -e " + done.string() + " ]; do sleep 0.01; done\n");
+  PtyDriver tty({make.string(), "run", "PRESET=debug"}, box.env(), {.cwd = TERVANE_PROJECT_ROOT, .echo = true});
+  ASSERT_TRUE(eventually([&] { return fs::exists(building); }, std::chrono::seconds(60)));
+  tty.send(std::string(PtyDriver::kDown) + PtyDriver::kDown + PtyDriver::kEnter);
+  EXPECT_TRUE(eventually([&] { return tty.queued_input() == 7; }, std::chrono::seconds(10)));
+  box.dir.write_file(done, "");
+  ASSERT_TRUE(tty.expect(kMenuPrompt, std::chrono::seconds(60)));
+  tty.settle();
+  EXPECT_TRUE(tty.output().starts_with("Building tervane-wizard (debug)...\r\n\x1b[")) << tty.dump();  // no echo
+  tty.key(PtyDriver::kCtrlC);
+  EXPECT_EQ(tty.wait().signal, SIGINT);
+  EXPECT_EQ(tty.output().find("make:"), std::string::npos) << tty.dump();
+  termios after{};
+  EXPECT_TRUE(::tcgetattr(tty.master(), &after) == 0 && (after.c_lflag & ECHO));
 }

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -19,6 +20,8 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+
+#include "support/pty_pair.hpp"
 
 namespace {
 
@@ -223,13 +226,7 @@ void PtyDriver::start(const std::function<void()>& run_child, const std::string&
 }
 
 termios PtyDriver::initial_attributes() {
-  termios t{};
-  int master = -1, slave = -1;
-  if (openpty(&master, &slave, nullptr, nullptr, nullptr) == 0) {
-    tcgetattr(slave, &t);
-    close(slave);
-    close(master);
-  }
+  termios t = PtyPair().attrs();
   echo_and_canonical_off(t);
   return t;
 }
@@ -352,6 +349,17 @@ void PtyDriver::settle(milliseconds quiet) {
   }
 }
 
+int PtyDriver::queued_input() const {
+  const int slave = open(slave_path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (slave < 0) return 0;
+  pollfd p{slave, POLLIN, 0};
+  poll(&p, 1, 0);  // moves bytes still on their way into the queue
+  int queued = 0;
+  if (ioctl(slave, FIONREAD, &queued) != 0) queued = 0;
+  close(slave);
+  return queued;
+}
+
 void PtyDriver::send(const std::string& bytes) {
   std::size_t done = 0;
   while (done < bytes.size() && master_ >= 0) {
@@ -435,4 +443,23 @@ std::string PtyDriver::dump() {
          (s.cursor_visible() ? "" : " hidden") + " ---\n";
   for (std::size_t r = 0; r < s.rows(); ++r) out += std::to_string(r) + "|" + s.line(r) + "\n";
   return out;
+}
+
+const char* const kSetupPrompts[] = {
+    "Select a global command to continue:",
+    "Select target Arch workstation from SSH Config:",
+    "Cached repositories detected locally:",
+    "Target username to create/setup on Arch:",
+    "Target user password:",
+    "Remote administrator sudo password (to become root):",
+    "Choose execution mode:",
+    "Select a standalone playbook phase to execute:",
+};
+
+bool answer_setup(PtyDriver& tty, SetupPrompt from, SetupPrompt to, const std::vector<std::string>& answers) {
+  for (int i = from; i < to; ++i) {
+    const std::size_t n = static_cast<std::size_t>(i - from);
+    if (!tty.answer(kSetupPrompts[i], n < answers.size() ? answers[n] : "")) return false;
+  }
+  return tty.expect_screen(kSetupPrompts[to]);
 }

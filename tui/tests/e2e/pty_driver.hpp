@@ -56,6 +56,10 @@ class PtyDriver {
   /// until no output has arrived for `quiet`.
   void settle(std::chrono::milliseconds quiet = std::chrono::milliseconds(150));
 
+  /// Bytes typed that the terminal holds for the program, not yet read (in
+  /// canonical mode, those of whole lines only).
+  int queued_input() const;
+
   void send(const std::string& bytes);
   /// Sends one key and waits for the program's answer to settle().
   void key(const std::string& bytes);
@@ -115,3 +119,13 @@ class PtyDriver {
   Screen screen_;
   std::optional<PtyExit> exit_;
 };
+
+/// The prompts of a setup run to a host of ~/.ssh/config whose cache clones
+/// are present, in order.
+enum SetupPrompt { kCommandMenu, kHostMenu, kCacheMenu, kUserPrompt, kPasswordPrompt, kSudoPrompt, kModeMenu, kPhaseMenu };
+extern const char* const kSetupPrompts[];
+/// Answers the prompts from `from` up to before `to` in turn, with `answers`
+/// in order (Enter alone past their end), and waits until `to` is on the
+/// screen, still to be expect()ed; false, with a test failure, when a prompt
+/// does not come.
+bool answer_setup(PtyDriver& tty, SetupPrompt from, SetupPrompt to, const std::vector<std::string>& answers = {});

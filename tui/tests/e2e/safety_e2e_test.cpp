@@ -1,6 +1,7 @@
 // The wizard under faults and hostile conditions, with the real binary and
-// the real ansible-playbook: the port of a host block, a closed standard
-// output, and signals during a run.
+// the real ansible-playbook: values Ansible would read otherwise, the port
+// and the proxy of a host block, files planted by another user, a closed
+// standard output, and signals during a run.
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -10,8 +11,6 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -20,18 +19,12 @@
 #include "e2e/pty_driver.hpp"
 #include "e2e/sandbox.hpp"
 #include "support/eventually.hpp"
+#include "wizard/run_files.hpp"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-std::vector<fs::path> run_files_in(const fs::path& dir) {
-  std::vector<fs::path> files;
-  for (const auto& e : fs::recursive_directory_iterator(dir))  // the private directory and its files
-    if (e.path().filename().string().starts_with("tervane-")) files.push_back(e.path());
-  return files;
-}
 
 // Live processes whose command line contains `needle` (zombies count as gone).
 std::vector<std::string> processes_with(const std::string& needle) {
@@ -67,8 +60,7 @@ class Safety : public ::testing::Test {
                        "    - ansible.builtin.debug:\n        msg: hello\n");
     wizard = box.install_wizard(root);
     box.dir.write_file(box.home / ".ssh/config", "Host arch\n  HostName 10.9.8.7\n  User installer\n");
-    for (const char* name : {"configs", "wallpapers"})
-      fs::create_directories(box.home / "temp/.tervane-bootstrap" / name / ".git");
+    box.cache_clones();
     box.link_real("git");
     box.link_real("ansible-playbook");
     box.set_env("ANSIBLE_LOCAL_TEMP", (box.work / "ansible-tmp").string());
@@ -87,13 +79,7 @@ class Safety : public ::testing::Test {
           return 127;
         },
         box.env(), PtyOptions{.cols = 120, .rows = 50, .cwd = cwd.string()});
-    EXPECT_TRUE(tty->answer("Select a global command to continue:"));
-    EXPECT_TRUE(tty->answer("Select target Arch workstation from SSH Config:"));
-    EXPECT_TRUE(tty->answer("Cached repositories detected locally:"));
-    EXPECT_TRUE(tty->answer("Target username to create/setup on Arch:", "maria"));
-    EXPECT_TRUE(tty->answer("Target user password:", "t4rget"));
-    EXPECT_TRUE(tty->answer("Remote administrator sudo password (to become root):", "sud0"));
-    EXPECT_TRUE(tty->expect("Choose execution mode:"));
+    EXPECT_TRUE(answer_setup(*tty, kCommandMenu, kModeMenu, {"", "", "", "maria", "t4rget", "sud0"}));
     return tty;
   }
 
@@ -109,9 +95,9 @@ TEST_F(Safety, ClosedStandardOutputLeavesTheVariablesFileIntact) {
   auto tty = start([] { return ::close(STDOUT_FILENO) == 0; });
   tty->key(PtyDriver::kDown);
   tty->key(PtyDriver::kEnter);
-  ASSERT_TRUE(tty->expect("Select a standalone playbook phase to execute:"));
+  ASSERT_TRUE(tty->expect(kSetupPrompts[kPhaseMenu]));
   tty->settle();
-  const auto files = run_files_in(box.tmp);
+  const auto files = box.run_files();
   ASSERT_EQ(files.size(), 3u);
   const fs::path vars =
       *std::find_if(files.begin(), files.end(), [](const fs::path& f) { return f.extension() == ".json"; });
@@ -145,12 +131,12 @@ TEST_F(Safety, SignalsDuringARunLeaveNoRunFileNoCoreAndNoPlaybookProcess) {
     ASSERT_TRUE(tty->expect("TASK [Wait]", 120s)) << tty->dump();
     ASSERT_TRUE(eventually([] { return !processes_with("sleep 29.25").empty(); }, 30s, 50ms))
         << "the task did not start";
-    EXPECT_EQ(run_files_in(box.tmp).size(), 3u);
+    EXPECT_EQ(box.run_files().size(), 3u);
     tty->kill_with(sig);
     const PtyExit end = tty->wait();
     EXPECT_FALSE(end.exited);
     EXPECT_EQ(end.signal, sig);
-    EXPECT_TRUE(run_files_in(box.tmp).empty());
+    EXPECT_TRUE(box.run_files().empty());
     for (const fs::path& dir : {cwd, root})
       for (const auto& e : fs::directory_iterator(dir))
         EXPECT_FALSE(e.path().filename().string().starts_with("core")) << e.path();
@@ -167,21 +153,8 @@ TEST(SafetyPort, TheHostBlocksPortIsWhereThePlaybookRuns) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root: the loopback sshd logs in only its own user otherwise";
   if (find_on_system_path("ansible-playbook").empty()) GTEST_SKIP() << "ansible-playbook is not installed";
   Sandbox box;
-  const std::string sshd_script = (fs::path(TERVANE_SOURCE_DIR) / "tests/fixtures/sshd.sh").string();
-  const fs::path sshd_dir = box.work / "sshd";
-  const RunResult started = box.run({"bash", sshd_script, "start", sshd_dir.string()});
-  if (started.status == 77) GTEST_SKIP() << "no sshd on loopback here: " << started.output;
-  ASSERT_EQ(started.status, 0) << started.output;
-  struct Stop {
-    Sandbox& box;
-    std::string script, dir;
-    ~Stop() { box.run({"bash", script, "stop", dir}); }
-  } stop{box, sshd_script, sshd_dir.string()};
-  std::map<std::string, std::string> server;
-  std::ifstream env(sshd_dir / "env");
-  for (std::string line; std::getline(env, line);)
-    if (const auto eq = line.find('='); eq != std::string::npos) server[line.substr(0, eq)] = line.substr(eq + 1);
-
+  LoopbackSshd server(box);
+  if (!server) GTEST_SKIP() << "no sshd on loopback here: " << server.why();
   const fs::path root = box.work / "project", reached = box.work / "reached";
   box.dir.write_file(root / "ansible.cfg", "[defaults]\nhost_key_checking = False\n[ssh_connection]\n"
                                            "ssh_args = -o UserKnownHostsFile=" + (box.work / "known_hosts").string() +
@@ -193,23 +166,78 @@ TEST(SafetyPort, TheHostBlocksPortIsWhereThePlaybookRuns) {
   box.dir.write_file(box.home / ".ssh/config", "Host loop\n  HostName 127.0.0.1\n  Port " + server["PORT"] +
                                                    "\n  User " + server["USER"] + "\n  IdentityFile " +
                                                    server["KEY"] + "\n");
-  for (const char* name : {"configs", "wallpapers"})
-    fs::create_directories(box.home / "temp/.tervane-bootstrap" / name / ".git");
+  box.cache_clones();
   box.link_real("git");
   box.link_real("ansible-playbook");
   box.set_env("ANSIBLE_LOCAL_TEMP", (box.work / "ansible-tmp").string());
 
   PtyDriver tty({wizard.string()}, box.env(), {.cols = 120, .rows = 50});
-  ASSERT_TRUE(tty.answer("Select a global command to continue:"));
+  ASSERT_TRUE(answer_setup(tty, kCommandMenu, kHostMenu));
   ASSERT_TRUE(tty.expect_screen(server["USER"] + "@127.0.0.1"));  // the row's hint has no port
-  ASSERT_TRUE(tty.answer("Select target Arch workstation from SSH Config:"));
-  ASSERT_TRUE(tty.answer("Cached repositories detected locally:"));
-  for (const char* prompt : {"Target username to create/setup on Arch:", "Target user password:",
-                             "Remote administrator sudo password (to become root):"})
-    ASSERT_TRUE(tty.answer(prompt, "x"));
-  ASSERT_TRUE(tty.expect("Choose execution mode:"));
+  ASSERT_TRUE(answer_setup(tty, kHostMenu, kModeMenu, {"", "", "x", "x", "x"}));
   tty.key(PtyDriver::kEnter);
   EXPECT_TRUE(tty.expect("Tervane Hyprland installed successfully!", 120s)) << tty.dump();
   EXPECT_EQ(tty.wait().code, 0);
   EXPECT_TRUE(fs::exists(reached));
+}
+
+// Values that Ansible, reading the inventory, would split, cut or evaluate.
+TEST(InventoryWithAnsible, EveryValueIsReadBackExactlyAsChosen) {
+  if (find_on_system_path("ansible-inventory").empty()) GTEST_SKIP() << "ansible-inventory is not installed";
+  Sandbox box;
+  const std::string key = "/k/my keys/id'\"=#;";
+  const SshHost host{";a\tb\\'\"=#", "h\"'=#; 1", "root ansible_connection=local", "", 0, "ProxyCommand=nc %h %p #;'"};
+  const fs::path inventory = box.dir.write_file("hosts.ini", inventory_text(host, &key));
+  const RunResult listed = box.run({"ansible-inventory", "-i", inventory.string(), "--list"}, box.work);
+  ASSERT_EQ(listed.status, 0) << listed.output;
+  EXPECT_NE(listed.output.find(R"(            ";a\tb\\'\"=#": {
+                "ansible_host": "h\"'=#; 1",
+                "ansible_ssh_common_args": "-o StrictHostKeyChecking=no -o \"ProxyCommand=nc %h %p #;'\"",
+                "ansible_ssh_private_key_file": "/k/my keys/id'\"=#;",
+                "ansible_user": "root ansible_connection=local"
+            })"),
+            std::string::npos)
+      << read_file(inventory) << listed.output;
+}
+
+// The host's Port is closed: only its block's ProxyCommand, which relays to
+// the loopback sshd, reaches it. Another user has put host_vars into the
+// temporary folder (naming a program to run as ssh) and links where the log
+// goes; ANSIBLE_LOG_PATH is set but empty.
+TEST(ProxiedRun, AProxiedHostIsSetUpWithNothingPlantedReadOrWritten) {
+  if (find_on_system_path("ansible-playbook").empty()) GTEST_SKIP() << "ansible-playbook is not installed";
+  Sandbox box;
+  LoopbackSshd server(box);
+  if (!server) GTEST_SKIP() << "no sshd on loopback here: " << server.why();
+  const fs::path root = box.work / "project", victim = box.dir.write_file("victim", "untouched\n");
+  box.dir.write_file(root / "ansible.cfg", "[ssh_connection]\nssh_args = -o ControlMaster=no\n");
+  box.dir.write_file(root / "playbooks/00-preflight.yml",
+                     "- hosts: workstation\n  gather_facts: false\n  tasks:\n    - ansible.builtin.ping:\n");
+  box.dir.write_file(box.tmp / "host_vars/arch.yml",
+                     "ansible_ssh_executable: " + box.stub("planted", "exit 1").string());
+  fs::create_directories(box.work / "shared");
+  fs::create_directory_symlink(box.work, box.work / "shared/tervane");
+  fs::create_symlink(victim, box.work / "ansible.log");
+  box.set_env("XDG_STATE_HOME", (box.work / "shared").string());
+  box.set_env("ANSIBLE_LOG_PATH", "");
+  box.dir.write_file(box.home / ".ssh/config", "Host arch\n HostName 127.0.0.1\n Port 1\n User " + server["USER"] +
+                                                   "\n IdentityFile " + server["KEY"] + "\n ProxyCommand python3 " +
+                                                   TERVANE_SOURCE_DIR + "/tests/playbooks/relay.py 127.0.0.1 " +
+                                                   server["PORT"] + "\n");
+  box.cache_clones();
+  box.link_real("git");
+  box.link_real("ansible-playbook");
+  PtyDriver tty({box.install_wizard(root).string()}, box.env(), {.cols = 120, .rows = 50});
+  ASSERT_TRUE(answer_setup(tty, kCommandMenu, kPhaseMenu, {"", "", "", "", "", "unused", PtyDriver::kDown}));
+  ASSERT_TRUE(tty.answer(kSetupPrompts[kPhaseMenu]));  // 00-preflight.yml
+  ASSERT_TRUE(tty.expect("00-preflight.yml completed successfully!", 120s)) << tty.dump();
+  const std::string said = "Running without a log: " + (box.work / "shared/tervane").string() +
+                           " is not a folder of yours that only you can write to.";
+  EXPECT_TRUE(tty.output().find(said) != std::string::npos && tty.output().find(said) == tty.output().rfind(said));
+  EXPECT_EQ(read_file(victim), "untouched\n");
+  ASSERT_TRUE(tty.expect(kSetupPrompts[kPhaseMenu]));  // a key sent before it would be dropped
+  tty.settle();
+  tty.send(PtyDriver::kEsc);
+  EXPECT_EQ(tty.wait().code, 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(box.tmp), {}), 1);  // host_vars alone
 }

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "support/child.hpp"
+
 namespace fs = std::filesystem;
 
 fs::path find_on_system_path(const std::string& name) {
@@ -44,6 +46,8 @@ std::map<std::string, std::string> Sandbox::env() const {
 }
 
 fs::path Sandbox::stub(const std::string& name, const std::string& body) {
+  std::error_code ec;
+  fs::remove(bin / name, ec);  // not written through a link
   return dir.write_file(bin / name, "#!/bin/sh\n" + body + (body.ends_with("\n") ? "" : "\n"), 0755);
 }
 
@@ -87,6 +91,43 @@ fs::path Sandbox::install_wizard(const fs::path& project_root) const {
   return target;
 }
 
+fs::path Sandbox::project(const fs::path& root, std::initializer_list<const char*> playbooks) const {
+  for (const char* playbook : playbooks) dir.write_file(root / playbook, "- hosts: workstation\n");
+  return install_wizard(root);
+}
+
+std::vector<fs::path> Sandbox::run_files() const {
+  std::vector<fs::path> files;
+  for (const auto& e : fs::recursive_directory_iterator(tmp))  // the private directory and its files
+    if (e.path().filename().string().starts_with("tervane-")) files.push_back(e.path());
+  return files;
+}
+
+void Sandbox::cache_clones() const {
+  for (const char* name : {"configs", "wallpapers"}) fs::create_directories(home / "temp/.tervane-bootstrap" / name / ".git");
+}
+
+LoopbackSshd::LoopbackSshd(const Sandbox& box) : box_(box), dir_((box.work / "sshd").string()) {
+  const RunResult started = box.run({"bash", TERVANE_SOURCE_DIR "/tests/fixtures/sshd.sh", "start", dir_});
+  why_ = started.output;
+  if (started.status != 0 && started.status != 77) ADD_FAILURE() << "sshd.sh start: " << started.output;
+  running_ = started.status == 0;
+  std::istringstream lines(read_file(dir_ + "/env"));
+  for (std::string line; std::getline(lines, line);)
+    if (const auto eq = line.find('='); eq != std::string::npos) env_[line.substr(0, eq)] = line.substr(eq + 1);
+  for (const char* key : {"PORT", "KEY", "USER"})
+    if (running_ && env_[key].empty()) ADD_FAILURE() << key << " missing in " << dir_ << "/env";
+}
+
+LoopbackSshd::~LoopbackSshd() {
+  if (running_) box_.run({"bash", TERVANE_SOURCE_DIR "/tests/fixtures/sshd.sh", "stop", dir_});
+}
+
+std::string LoopbackSshd::operator[](const std::string& key) const {
+  const auto it = env_.find(key);
+  return it == env_.end() ? "" : it->second;
+}
+
 RunResult Sandbox::run(const std::vector<std::string>& argv, const fs::path& cwd) const {
   RunResult result;
   std::string program = argv.at(0);
@@ -103,32 +144,16 @@ RunResult Sandbox::run(const std::vector<std::string>& argv, const fs::path& cwd
   for (auto& e : env_strings) cenv.push_back(e.data());
   cenv.push_back(nullptr);
   const std::string dir_text = cwd.string();
-
-  int pipe_fds[2];
-  if (pipe(pipe_fds) != 0) return result;
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(pipe_fds[0]);
-    dup2(open("/dev/null", O_RDONLY), 0);
-    dup2(pipe_fds[1], 1);
-    dup2(pipe_fds[1], 2);
-    if (!dir_text.empty() && chdir(dir_text.c_str()) != 0) _exit(126);
-    execve(program.c_str(), cargv.data(), cenv.data());
-    _exit(127);
-  }
-  close(pipe_fds[1]);
-  char buf[4096];
-  for (ssize_t n; (n = read(pipe_fds[0], buf, sizeof buf)) != 0;) {
-    if (n > 0)
-      result.output.append(buf, static_cast<std::size_t>(n));
-    else if (errno != EINTR)
-      break;
-  }
-  close(pipe_fds[0]);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  const ChildEnd end = run_child(
+      [&] {
+        dup2(open("/dev/null", O_RDONLY), 0);
+        if (!dir_text.empty() && chdir(dir_text.c_str()) != 0) return 126;
+        execve(program.c_str(), cargv.data(), cenv.data());
+        return 127;
+      },
+      {STDOUT_FILENO, STDERR_FILENO});
+  result.output = end.output;
+  result.status = WIFEXITED(end.status) ? WEXITSTATUS(end.status) : 128 + WTERMSIG(end.status);
   return result;
 }
 

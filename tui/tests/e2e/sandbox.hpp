@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
@@ -27,7 +28,8 @@ class Sandbox {
   std::map<std::string, std::string> env() const;
   void set_env(const std::string& name, const std::string& value) { changes_[name] = value; }
 
-  /// Writes an executable bin/`name`: "#!/bin/sh" and `body`.
+  /// Writes an executable bin/`name`: "#!/bin/sh" and `body` (in place of
+  /// whatever bin/`name` was, a link to a real program included).
   std::filesystem::path stub(const std::string& name, const std::string& body);
   /// Puts the stand-in tests/e2e/fakes/`fake` on PATH as bin/`name`; it runs
   /// with `settings` added to the environment it is started with.
@@ -35,6 +37,15 @@ class Sandbox {
                              const std::map<std::string, std::string>& settings = {});
   /// Links the program found on the test's own PATH into bin.
   std::filesystem::path link_real(const std::string& name);
+
+  /// A project at `root`: each of `playbooks` holding an empty play, and a
+  /// copy of the wizard (install_wizard), whose path is returned.
+  std::filesystem::path project(const std::filesystem::path& root, std::initializer_list<const char*> playbooks) const;
+  /// Clones of both repositories in the cache, as far as the wizard looks
+  /// (a .git in each), so that the cache question offers them.
+  void cache_clones() const;
+  /// The run files' private directory and the files in it, in tmp.
+  std::vector<std::filesystem::path> run_files() const;
 
   /// The built wizard, to run in place.
   std::vector<std::string> wizard_argv() const { return {TERVANE_WIZARD_BINARY}; }
@@ -54,6 +65,26 @@ class Sandbox {
 
  private:
   std::map<std::string, std::string> changes_;
+};
+
+/// The loopback sshd of tests/fixtures/sshd.sh for one test, stopped with
+/// this object. False when it does not run: on a machine that cannot run it
+/// (the test then skips), or with a test failure.
+class LoopbackSshd {
+ public:
+  explicit LoopbackSshd(const Sandbox& box);
+  ~LoopbackSshd();
+  explicit operator bool() const { return running_; }
+  /// Why it does not run.
+  const std::string& why() const { return why_; }
+  /// A value of its env file: USER, PORT, KEY.
+  std::string operator[](const std::string& key) const;
+
+ private:
+  const Sandbox& box_;
+  std::string dir_, why_;
+  bool running_ = false;
+  std::map<std::string, std::string> env_;
 };
 
 /// The full path of `name` on the test process's own PATH, or "".

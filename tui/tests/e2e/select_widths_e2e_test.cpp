@@ -41,7 +41,7 @@ int run_phase_menu() {
   ssize_t ignored = write(STDERR_FILENO, "line above 1\nline above 2\n", 26);
   Select<std::string> menu("Select a standalone playbook phase to execute:");
   menu.items(playbook_phases());
-  const auto chosen = menu.interact(Term(STDERR_FILENO, STDIN_FILENO));
+  const auto chosen = menu.interact();
   if (!chosen) return 2;
   const std::string line = "chosen " + *chosen + "\n";
   ignored = write(STDOUT_FILENO, line.data(), line.size());

@@ -1,7 +1,6 @@
 // Hostile typing into the real wizard: fixed-seed storms of keys, broken
 // bytes and window-size changes into each prompt of a setup run, and host
 // names holding tabs redrawn on a narrow terminal.
-#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -43,13 +42,6 @@ const std::vector<Stop> kStops = {
 
 constexpr std::size_t kPasteBytes = 1 << 20;
 
-std::vector<std::string> run_files_in(const fs::path& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::recursive_directory_iterator(dir))  // the private directory and its files
-    if (e.path().filename().string().starts_with("tervane-")) names.push_back(e.path().filename());
-  return names;
-}
-
 /// Peak resident memory of `pid` in kB, from /proc.
 long peak_kb(pid_t pid) {
   std::smatch m;
@@ -62,20 +54,15 @@ long peak_kb(pid_t pid) {
 bool wait_consumed(PtyDriver& tty, std::chrono::seconds timeout) {
   // The terminal itself, not the wizard's /proc entry: once a password is
   // typed, only root may look into the wizard's process.
-  const int fd = open(tty.slave_path().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return false;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  int queued = 1;
   while (std::chrono::steady_clock::now() < deadline) {
-    if (ioctl(fd, FIONREAD, &queued) != 0) break;
-    if (queued == 0) {
+    if (tty.queued_input() == 0) {
       tty.settle(100ms);
-      if (ioctl(fd, FIONREAD, &queued) == 0 && queued == 0) break;
+      if (tty.queued_input() == 0) return true;
     }
     tty.settle(20ms);
   }
-  close(fd);
-  return queued == 0;
+  return false;
 }
 
 void resize(const PtyDriver& tty, unsigned short rows, unsigned short cols) {
@@ -177,12 +164,9 @@ class Storm {
 class Storms : public ::testing::Test {
  protected:
   void SetUp() override {
-    box.dir.write_file(root / "bootstrap.yml", "- hosts: workstation\n");
-    box.dir.write_file(root / "playbooks/00-preflight.yml", "- hosts: workstation\n");
-    wizard = box.install_wizard(root);
+    wizard = box.project(root, {"bootstrap.yml", "playbooks/00-preflight.yml"});
     box.dir.write_file(box.home / ".ssh/config", "Host arch\n  HostName 10.9.8.7\n  User installer\n");
-    for (const char* name : {"configs", "wallpapers"})
-      fs::create_directories(box.home / "temp/.tervane-bootstrap" / name / ".git");
+    box.cache_clones();
     box.link_real("git");
     box.stub("ansible-playbook", "exit 0\n");
     // What AddressSanitizer keeps of freed memory to catch late uses would
@@ -266,7 +250,7 @@ TEST_F(Storms, EveryPromptOfASetupRunSurvivesAKeyStormAndEndsOnEscape) {
     EXPECT_EQ(after.c_cflag, before.c_cflag);
     EXPECT_EQ(after.c_cc[VMIN], before.c_cc[VMIN]);
     EXPECT_EQ(after.c_cc[VTIME], before.c_cc[VTIME]);
-    EXPECT_TRUE(run_files_in(box.tmp).empty());
+    EXPECT_TRUE(box.run_files().empty());
   }
 }
 

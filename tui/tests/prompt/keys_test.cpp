@@ -51,6 +51,11 @@ TEST(KeyDecoding, EveryRowOfTheTable) {
       {{"\x1b[6~"}, Key::of(K::PageDown)},   {{"\x1b[9~"}, Key::unknown_esc("[9~")},
       {{"\x1b[x~"}, Key::unknown_esc("[x~")}, {{"\x1b[3x"}, Key::unknown_esc("[3x")},
       {{"\x1b[2"}, Key::unknown_esc("[2")},  {{"\x1b["}, Key::unknown_esc("[")},
+      // A terminal in application-cursor mode: ESC O for ESC [.
+      {{"\x1bOA"}, Key::of(K::ArrowUp)},     {{"\x1bOB"}, Key::of(K::ArrowDown)},
+      {{"\x1bOC"}, Key::of(K::ArrowRight)},  {{"\x1bOD"}, Key::of(K::ArrowLeft)},
+      {{"\x1bOH"}, Key::of(K::Home)},        {{"\x1bOF"}, Key::of(K::End)},
+      {{"\x1bOP"}, Key::unknown_esc("O"), "P"}, {{"\x1bO", "A"}, Key::unknown_esc("O"), "A"},
       {{"\x1bO"}, Key::unknown_esc("O")},    {{"\x1b\x1b"}, Key::unknown_esc("\x1b")},
       {{"\x1b" "b"}, Key::unknown_esc("b")},
       // Invalid or short multi-byte characters.

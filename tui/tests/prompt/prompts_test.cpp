@@ -10,21 +10,11 @@
 #include "prompt/keys.hpp"
 #include "prompt/select.hpp"
 #include "prompt/unicode.hpp"
+#include "support/escapes.hpp"
 #include "support/readable.hpp"
 #include "support/scripted_term.hpp"
 
 namespace {
-
-#define HIDE "\x1b[?25l"
-#define SHOW "\x1b[?25h"
-#define ERASE3 "\x1b[3A\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\x1b[3A"
-#define ERASE4 "\x1b[4A\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\x1b[4A"
-#define ERASE5 "\x1b[5A\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\x1b[5A"
-
-#define LEFT "\x1b[D"
-#define RIGHT "\x1b[C"
-#define UP "\x1b[A"
-#define DOWN "\x1b[B"
 
 TEST(InputPrompt, DefaultShownAsPlaceholderAndSubmittedOnEnter) {
   DecisionOverride plain(false, false);  // ASCII symbols, no colours
@@ -116,6 +106,25 @@ TEST(InputPrompt, ErrorFrameLastsUntilTheNextKey) {
                                     ERASE3 "x  P\n|    \n—  Hostname is required\n"
                                     ERASE3 "*  P\n|   x \n—  \n"
                                     ERASE3 "o  P\n|   x\n|\n" SHOW));
+}
+
+// Each state's frame in its own colours, the header's second line and the
+// footer included: cyan while waiting, yellow with the message after a
+// refused answer, green and grey once answered, red once cancelled.
+TEST(InputPrompt, EachStateIsDrawnInItsColours) {
+  DecisionOverride colours(true, true);
+  const std::string field = DIM DIM RST REV " " RST DIM RST RST "\n";  // empty, the cursor on it
+  const std::string active = CYAN "◆" RST "  P\n" CYAN "│" RST "  two\n" CYAN "│" RST "  " + field + CYAN "└  " RST "\n";
+  const std::string refused =
+      YELLOW "▲" RST "  P\n" YELLOW "│" RST "  two\n" YELLOW "│" RST "  " + field + YELLOW "└  Input required" RST "\n";
+  for (const bool cancel : {false, true}) {
+    ScriptedTerm term({"\r", cancel ? "\x1b" : "x\r"});
+    (void)Input("P\ntwo").interact(term);
+    const std::string last =
+        cancel ? RED "■" RST "  P\n" RED "│" RST "  two\n" RED "└  Operation cancelled." RST "\n"
+               : GREEN "◇" RST "  P\n" GREY "│" RST "  two\n" GREY "│" RST "  " DIM "x" RST "\n" GREY "│" RST "\n";
+    EXPECT_EQ(readable(term.output()), readable(HIDE + active + ERASE4 + refused + ERASE4 + last + SHOW)) << cancel;
+  }
 }
 
 TEST(PasswordPrompt, NeverShowsItsCharacters) {

@@ -2,8 +2,6 @@
 // and the parent looks at how it ended, what it wrote and which files remain.
 #include "prompt/signals.hpp"
 
-#include <poll.h>
-#include <pty.h>
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -23,6 +21,8 @@
 #include <vector>
 
 #include "prompt/term.hpp"
+#include "support/child.hpp"
+#include "support/pty_pair.hpp"
 #include "support/readable.hpp"
 #include "support/temp_dir.hpp"
 
@@ -30,39 +30,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-struct Ending {
-  int status = -1;
-  std::string err;  // what the child wrote to standard error
-};
-
-// Runs `body` in a child whose standard error is captured; `body` returns the
-// exit code it wants if it gets that far.
-template <class Body>
-Ending run_child(Body body) {
-  int fds[2];
-  if (::pipe(fds) != 0) std::abort();
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(fds[1], STDERR_FILENO);
-    ::close(fds[0]);
-    ::close(fds[1]);
-    ::_exit(body());
-  }
-  ::close(fds[1]);
-  Ending end;
-  char buf[512];
-  for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) end.err.append(buf, static_cast<std::size_t>(n));
-  ::close(fds[0]);
-  ::waitpid(pid, &end.status, 0);
-  return end;
-}
-
-std::string describe(int status) {
-  if (WIFSIGNALED(status)) return "killed by signal " + std::to_string(WTERMSIG(status));
-  if (WIFEXITED(status)) return "exited " + std::to_string(WEXITSTATUS(status));
-  return "status " + std::to_string(status);
-}
 
 std::string secret(const TempDir& dir, const std::string& name) { return dir.write_file(name, "secret\n"); }
 
@@ -97,11 +64,11 @@ TEST(SignalGuard, CleansUpThenDiesByTheSameSignal) {
       return 0;
     });
     const std::string label = std::string(strsignal(c.sig)) + (c.cursor_hidden ? ", cursor hidden" : "");
-    ASSERT_TRUE(WIFSIGNALED(end.status)) << label << ": " << describe(end.status);
+    ASSERT_TRUE(WIFSIGNALED(end.status)) << label << ": " << end.describe();
     EXPECT_EQ(WTERMSIG(end.status), c.sig) << label;
     EXPECT_FALSE(fs::exists(vars)) << label;
     EXPECT_TRUE(fs::exists(released)) << label;
-    EXPECT_EQ(end.err, c.err) << label;
+    EXPECT_EQ(end.output, c.err) << label;
   }
 
   // A signal ignored when the process started (nohup) stays ignored.
@@ -114,7 +81,7 @@ TEST(SignalGuard, CleansUpThenDiesByTheSameSignal) {
     ::raise(SIGHUP);
     return 0;
   });
-  EXPECT_TRUE(WIFEXITED(end.status) && WEXITSTATUS(end.status) == 0) << describe(end.status);
+  EXPECT_TRUE(WIFEXITED(end.status) && WEXITSTATUS(end.status) == 0) << end.describe();
   EXPECT_TRUE(fs::exists(vars));
 }
 
@@ -167,7 +134,7 @@ TEST(SignalGuard, EndsTheRegisteredChildsWholeTreeAndDumpsNoCore) {
     pid_t pids[2] = {0, 0};
     ASSERT_EQ(::read(to_test[0], pids, sizeof pids), static_cast<ssize_t>(sizeof pids)) << strsignal(sig);
     ::close(to_test[0]);
-    ASSERT_TRUE(WIFSIGNALED(end.status)) << strsignal(sig) << ": " << describe(end.status);
+    ASSERT_TRUE(WIFSIGNALED(end.status)) << strsignal(sig) << ": " << end.describe();
     EXPECT_EQ(WTERMSIG(end.status), sig);
     EXPECT_FALSE(WCOREDUMP(end.status)) << strsignal(sig);
     EXPECT_TRUE(fs::is_empty(dir.path())) << strsignal(sig);
@@ -188,9 +155,9 @@ TEST(SignalGuard, FatalReportsUnlinksAndExits101) {
     signal_guard::fatal("failed to spawn thread: Resource temporarily unavailable (os error 11)");
     return 1;  // not reached
   });
-  ASSERT_TRUE(WIFEXITED(end.status)) << describe(end.status);
+  ASSERT_TRUE(WIFEXITED(end.status)) << end.describe();
   EXPECT_EQ(WEXITSTATUS(end.status), 101);
-  EXPECT_EQ(end.err, "failed to spawn thread: Resource temporarily unavailable (os error 11)\n");
+  EXPECT_EQ(end.output, "failed to spawn thread: Resource temporarily unavailable (os error 11)\n");
   EXPECT_FALSE(fs::exists(inventory));
   EXPECT_FALSE(fs::exists(vars));
 }
@@ -214,8 +181,8 @@ TEST(SignalGuard, RegistrationRefusesWhatItCannotHold) {
     signal_guard::unlink_registered_files();
     return static_cast<int>(100 + taken);
   });
-  ASSERT_TRUE(WIFEXITED(end.status)) << describe(end.status);
-  ASSERT_GT(WEXITSTATUS(end.status), 100) << describe(end.status);
+  ASSERT_TRUE(WIFEXITED(end.status)) << end.describe();
+  ASSERT_GT(WEXITSTATUS(end.status), 100) << end.describe();
   const std::size_t taken = static_cast<std::size_t>(WEXITSTATUS(end.status) - 100);
   EXPECT_TRUE(fs::exists(files[0])) << "unregistered before the unlink";
   for (std::size_t i = 1; i <= taken; ++i) EXPECT_FALSE(fs::exists(files[i])) << files[i];
@@ -224,10 +191,8 @@ TEST(SignalGuard, RegistrationRefusesWhatItCannotHold) {
 }
 
 TEST(SignalGuard, SignalDuringAKeyReadRestoresTheTerminal) {
-  int master = -1, slave = -1;
-  ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-  termios before{}, now{};
-  ASSERT_EQ(::tcgetattr(slave, &before), 0);
+  PtyPair pty;
+  const termios before = pty.attrs();
   TempDir dir;
 
   const struct {
@@ -238,42 +203,27 @@ TEST(SignalGuard, SignalDuringAKeyReadRestoresTheTerminal) {
     const std::string vars = secret(dir, "vars.json");
     const pid_t pid = ::fork();
     if (pid == 0) {
-      ::dup2(slave, STDERR_FILENO);
+      ::dup2(pty.slave(), STDERR_FILENO);
       signal_guard::install();
       signal_guard::register_file(vars);
       (void)Term::stderr_term().hide_cursor();
-      (void)Term(STDERR_FILENO, slave).read_key();
+      (void)Term(STDERR_FILENO, pty.slave()).read_key();
       ::_exit(0);
     }
-    bool raw = false;
-    for (int i = 0; i < 500 && !raw; ++i, std::this_thread::sleep_for(10ms))
-      raw = ::tcgetattr(slave, &now) == 0 && (now.c_lflag & ICANON) == 0;
-    ASSERT_TRUE(raw) << strsignal(c.sig);
+    ASSERT_TRUE(pty.wait_for_raw()) << strsignal(c.sig);
     if (c.typed != nullptr) {
-      ASSERT_EQ(::write(master, c.typed, 1), 1);
+      pty.type(c.typed);
     } else {
       ::kill(pid, c.sig);
     }
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFSIGNALED(status)) << strsignal(c.sig) << ": " << describe(status);
-    EXPECT_EQ(WTERMSIG(status), c.sig);
+    ChildEnd end;
+    ASSERT_EQ(::waitpid(pid, &end.status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(end.status)) << strsignal(c.sig) << ": " << end.describe();
+    EXPECT_EQ(WTERMSIG(end.status), c.sig);
     EXPECT_FALSE(fs::exists(vars)) << strsignal(c.sig);
-    ASSERT_EQ(::tcgetattr(slave, &now), 0);
-    EXPECT_EQ(now.c_lflag, before.c_lflag) << strsignal(c.sig);
-    EXPECT_EQ(now.c_iflag, before.c_iflag) << strsignal(c.sig);
-    // Hidden once, shown once: by the key reader on Ctrl-C, by the guard
-    // otherwise. A mark written now reaches the screen after all the child wrote.
-    ASSERT_EQ(::write(slave, "|", 1), 1);
-    std::string shown;
-    char buf[64];
-    for (pollfd p{master, POLLIN, 0}; !shown.ends_with('|') && ::poll(&p, 1, 5000) > 0;) {
-      const ssize_t n = ::read(master, buf, sizeof buf);
-      if (n <= 0) break;
-      shown.append(buf, static_cast<std::size_t>(n));
-    }
-    EXPECT_EQ(readable(shown), "<esc>[?25l<esc>[?25h|") << strsignal(c.sig);
+    EXPECT_EQ(pty.attrs().c_lflag, before.c_lflag) << strsignal(c.sig);
+    EXPECT_EQ(pty.attrs().c_iflag, before.c_iflag) << strsignal(c.sig);
+    // Hidden once, shown once: by the key reader on Ctrl-C, by the guard otherwise.
+    EXPECT_EQ(readable(pty.echo()), "<esc>[?25l<esc>[?25h") << strsignal(c.sig);
   }
-  ::close(slave);
-  ::close(master);
 }

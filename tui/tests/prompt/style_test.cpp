@@ -11,10 +11,10 @@
 #include <string>
 #include <utility>
 
+#include "support/child.hpp"
+#include "support/escapes.hpp"
 #include "support/pty_pair.hpp"
 #include "support/scoped_env.hpp"
-
-#define ESC "\x1b"
 
 namespace {
 
@@ -46,29 +46,20 @@ const bool probe_ran = [] {
 /// environment (a null value unsets).
 std::string run_probe(const char* name, int out_fd, int err_fd,
                       std::initializer_list<std::pair<const char*, const char*>> env) {
-  int report[2];
-  if (pipe(report) != 0) return "pipe failed";
-  const pid_t pid = fork();
-  if (pid == 0) {
-    int spare[2];
-    if (pipe(spare) != 0) _exit(3);
-    dup2(out_fd >= 0 ? out_fd : spare[1], STDOUT_FILENO);
-    dup2(err_fd >= 0 ? err_fd : spare[1], STDERR_FILENO);
-    dup2(report[1], 3);
-    for (const auto& [k, v] : env) v ? setenv(k, v, 1) : unsetenv(k);
-    setenv("TERVANE_DECISION_PROBE", name, 1);
-    execl("/proc/self/exe", "unit_tests", static_cast<char*>(nullptr));
-    _exit(5);
-  }
-  close(report[1]);
-  std::string got;
-  char buf[256];
-  for (ssize_t n; (n = read(report[0], buf, sizeof buf)) > 0;) got.append(buf, static_cast<std::size_t>(n));
-  close(report[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "probe failed: " + got;
-  return got;
+  const ChildEnd end = run_child(
+      [&] {
+        int spare[2];
+        if (pipe(spare) != 0) return 3;
+        dup2(out_fd >= 0 ? out_fd : spare[1], STDOUT_FILENO);
+        dup2(err_fd >= 0 ? err_fd : spare[1], STDERR_FILENO);
+        for (const auto& [k, v] : env) v ? setenv(k, v, 1) : unsetenv(k);
+        setenv("TERVANE_DECISION_PROBE", name, 1);
+        execl("/proc/self/exe", "unit_tests", static_cast<char*>(nullptr));
+        return 5;
+      },
+      {3});
+  if (!WIFEXITED(end.status) || WEXITSTATUS(end.status) != 0) return "probe failed: " + end.output;
+  return end.output;
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include "prompt/term.hpp"
 
 #include <poll.h>
-#include <pty.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -21,6 +20,7 @@
 #include <utility>
 
 #include "support/eventually.hpp"
+#include "support/pty_pair.hpp"
 #include "support/readable.hpp"
 
 namespace {
@@ -28,56 +28,13 @@ namespace {
 using namespace std::chrono_literals;
 using K = Key::Kind;
 
-struct Pty {
-  int master = -1, slave = -1;
-  Pty() {
-    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) std::abort();
-  }
-  ~Pty() {
-    if (master >= 0) ::close(master);
-    ::close(slave);
-  }
-  void type(std::string_view bytes) const {
-    ASSERT_EQ(::write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  }
-  // What the terminal shows from now until it has shown `end` (5 s at most).
-  std::string screen_until(std::string_view end) const {
-    std::string out;
-    char buf[256];
-    for (pollfd p{master, POLLIN, 0}; !out.ends_with(end) && ::poll(&p, 1, 5000) > 0;) {
-      const ssize_t n = ::read(master, buf, sizeof buf);
-      if (n <= 0) break;
-      out.append(buf, static_cast<std::size_t>(n));
-    }
-    return out;
-  }
-  // What the terminal showed in reply to the input it has taken in so far:
-  // a mark written now leaves after any echo of that input.
-  std::string echo() const {
-    constexpr std::string_view kMark = "<mark>";
-    if (::write(slave, kMark.data(), kMark.size()) != static_cast<ssize_t>(kMark.size())) return "<mark not written>";
-    std::string out = screen_until(kMark);
-    if (out.ends_with(kMark)) out.resize(out.size() - kMark.size());
-    return out;
-  }
-  termios attrs() const {
-    termios t{};
-    ::tcgetattr(slave, &t);
-    return t;
-  }
-  // Waits until a reader has put the terminal into raw input mode.
-  bool wait_for_raw() const {
-    return eventually([&] { return (attrs().c_lflag & ICANON) == 0; }, 5s, 1ms);
-  }
-};
-
 bool same_attrs(const termios& a, const termios& b) {
   return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
          std::equal(std::begin(a.c_cc), std::end(a.c_cc), std::begin(b.c_cc));
 }
 
 // Types `bytes` once the handle waits in raw mode and returns the key read.
-Result<Key> press(const Pty& pty, const Term& term, std::string_view bytes) {
+Result<Key> press(const PtyPair& pty, const Term& term, std::string_view bytes) {
   auto pending = std::async(std::launch::async, [&term] { return term.read_key(); });
   EXPECT_TRUE(pty.wait_for_raw());
   pty.type(bytes);
@@ -107,8 +64,8 @@ TEST(TermKeys, DecodesWhatIsTypedWithoutEchoUntilEndOfInput) {
       {"\xc3\xa9", Key::character(U'é')},  {"\xf0\x9f\x98\x80", Key::character(U'\U0001F600')},
       {"\x04", Key::character(4)},         {"\x1a", Key::character(0x1a)},  // not EOF, not suspend
   };
-  Pty pty;
-  const Term term(pty.slave, pty.slave);
+  PtyPair pty;
+  const Term term(pty.slave(), pty.slave());
   const termios before = pty.attrs();
   for (const auto& c : cases) {
     auto got = press(pty, term, c.bytes);
@@ -122,7 +79,7 @@ TEST(TermKeys, DecodesWhatIsTypedWithoutEchoUntilEndOfInput) {
   auto pending = std::async(std::launch::async, [&term] { return term.read_key(); });
   ASSERT_TRUE(pty.wait_for_raw());
   ASSERT_TRUE(term.write_str("one\ntwo\n"));
-  EXPECT_EQ(pty.screen_until("two\r\n"), "one\r\ntwo\r\n");
+  EXPECT_EQ(pty.shown_until("two\r\n"), "one\r\ntwo\r\n");
   pty.type("x");
   ASSERT_EQ(pending.wait_for(5s), std::future_status::ready);
   EXPECT_EQ(pending.get().value(), Key::character(U'x'));
@@ -142,7 +99,7 @@ TEST(TermKeys, DecodesWhatIsTypedWithoutEchoUntilEndOfInput) {
   // the terminal that is gone; that failure is what the caller gets.
   pending = std::async(std::launch::async, [&term] { return term.read_key(); });
   ASSERT_TRUE(pty.wait_for_raw());
-  ::close(std::exchange(pty.master, -1));
+  pty.hang_up();
   ASSERT_EQ(pending.wait_for(5s), std::future_status::ready);
   auto got = pending.get();
   ASSERT_FALSE(got.has_value());
@@ -153,15 +110,15 @@ TEST(TermKeys, DecodesWhatIsTypedWithoutEchoUntilEndOfInput) {
 // As with `tervane-wizard < file`: keys come from the controlling terminal,
 // opened for one key only.
 TEST(TermKeys, InputNotATerminalReadsFromTheControllingTerminal) {
-  Pty pty;
+  PtyPair pty;
   const termios before = pty.attrs();
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::setsid();
-    ::ioctl(pty.slave, TIOCSCTTY, 0);
+    ::ioctl(pty.slave(), TIOCSCTTY, 0);
     int fds[2];
     if (::pipe(fds) != 0) ::_exit(10);
-    const Term term(pty.slave, fds[0]);
+    const Term term(pty.slave(), fds[0]);
     const int lowest_free = lowest_free_fd();
     auto key = term.read_key();
     if (!key || *key != Key::of(K::Del)) ::_exit(11);
@@ -180,14 +137,14 @@ TEST(TermKeys, InputNotATerminalReadsFromTheControllingTerminal) {
 // typed while it is busy between two reads are never echoed (a password
 // typed fast by a password manager stays off the screen).
 TEST(TermKeys, HeldInputEchoesNothingBetweenReadsAndIsRestoredAtRelease) {
-  Pty pty;
-  const Term term(pty.slave, pty.slave);
+  PtyPair pty;
+  const Term term(pty.slave(), pty.slave());
   const termios before = pty.attrs();
   term.hold_input();
   auto first = press(pty, term, "p");
   ASSERT_TRUE(first.has_value());
   pty.type("assw0rd");  // no read is waiting now
-  pollfd taken_in{pty.slave, POLLIN, 0};
+  pollfd taken_in{pty.slave(), POLLIN, 0};
   ASSERT_EQ(::poll(&taken_in, 1, 5000), 1);
   EXPECT_EQ(readable(pty.echo()), "");
   std::string typed;
@@ -207,15 +164,15 @@ TEST(TermKeys, HeldInputEchoesNothingBetweenReadsAndIsRestoredAtRelease) {
 // over from a terminal that has gone are not keys of the next one.
 TEST(TermKeys, KeysReadTogetherReachTheNextPromptAndNoOtherTerminal) {
   {
-    Pty pty;
-    const Term first(pty.slave, pty.slave);
+    PtyPair pty;
+    const Term first(pty.slave(), pty.slave());
     first.hold_input();
     auto key = press(pty, first, "ab\x1b[A");
     ASSERT_TRUE(key.has_value());
     EXPECT_EQ(*key, Key::character(U'a'));
     ASSERT_TRUE(first.release_input());
 
-    const Term next(pty.slave, pty.slave);
+    const Term next(pty.slave(), pty.slave());
     next.hold_input();
     EXPECT_EQ(next.read_key().value(), Key::character(U'b'));
     EXPECT_EQ(next.read_key().value(), Key::of(K::ArrowUp));
@@ -225,7 +182,7 @@ TEST(TermKeys, KeysReadTogetherReachTheNextPromptAndNoOtherTerminal) {
     const std::string paste = std::string(4093, 'x') + "\xf0\x9f\x98\x80";
     pty.type(paste);
     int queued = 0;
-    eventually([&] { return ::ioctl(pty.slave, FIONREAD, &queued) == 0 && queued >= 4095; }, 5s, 1ms);
+    eventually([&] { return ::ioctl(pty.slave(), FIONREAD, &queued) == 0 && queued >= 4095; }, 5s, 1ms);
     ASSERT_EQ(queued, 4095);
     std::u32string got;
     for (int i = 0; i < 4094; ++i) {
@@ -240,8 +197,8 @@ TEST(TermKeys, KeysReadTogetherReachTheNextPromptAndNoOtherTerminal) {
     EXPECT_EQ(next.read_key().value(), Key::character(U'z'));
     ASSERT_TRUE(next.release_input());
   }
-  Pty other;
-  const Term term(other.slave, other.slave);
+  PtyPair other;
+  const Term term(other.slave(), other.slave());
   auto key = press(other, term, "q");
   ASSERT_TRUE(key.has_value());
   EXPECT_EQ(*key, Key::character(U'q'));

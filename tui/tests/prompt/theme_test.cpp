@@ -1,46 +1,15 @@
 // The theme's lines in colour and with Unicode symbols, and the note box. The
-// plain forms of the prompt frames are checked through the prompts themselves.
+// frames of the prompts' states are checked through the prompts themselves.
 #include "prompt/theme.hpp"
 
 #include <gtest/gtest.h>
 
+#include "support/escapes.hpp"
+
 namespace {
 
-#define CYAN "\x1b[36m"
-#define RED "\x1b[31m"
-#define GREEN "\x1b[32m"
-#define YELLOW "\x1b[33m"
-#define GREY "\x1b[38;5;8m"
-#define DIM "\x1b[2m"
-#define REV "\x1b[7m"
-#define STRIKE "\x1b[9m"
-#define RST "\x1b[0m"
-
-TEST(ThemeFrame, HeaderAndFooterOfEveryState) {
-  const struct {
-    ThemeState state;
-    const char *header, *footer;
-  } cases[] = {
-      {ThemeState::Active, CYAN "◆" RST "  Pick\n" CYAN "│" RST "  two\n", CYAN "└  use arrows" RST "\n"},
-      {ThemeState::Cancel, RED "■" RST "  Pick\n" RED "│" RST "  two\n", RED "└  Operation cancelled." RST "\n"},
-      {ThemeState::Submit, GREEN "◇" RST "  Pick\n" GREY "│" RST "  two\n", GREY "│" RST "\n"},
-      {ThemeState::error("bad"), YELLOW "▲" RST "  Pick\n" YELLOW "│" RST "  two\n", YELLOW "└  bad" RST "\n"},
-  };
-  {
-    DecisionOverride on(true, true);
-    for (const auto& c : cases) {
-      EXPECT_EQ(theme::format_header(c.state, "Pick\ntwo"), c.header);
-      EXPECT_EQ(theme::format_footer_with_message(c.state, "use arrows"), c.footer);
-    }
-  }
-  DecisionOverride off(false, false);  // the plain forms are drawn by every prompt test
-  EXPECT_EQ(theme::format_header(ThemeState::Active, ""), "");
-  EXPECT_EQ(theme::format_header(ThemeState::Active, "a\r\nb\n"), "*  a\n|  b\n");
-  EXPECT_EQ(theme::format_header(ThemeState::Active, "a\n\nb"), "*  a\n|  \n|  b\n");
-}
-
 // The progress lines' success form and continuation lines are checked through the spinner.
-TEST(ThemeMessages, IntroOutroAndProgressLines) {
+TEST(ThemeMessages, HeaderIntroOutroAndProgressLines) {
   {
     DecisionOverride on(true, true);
     EXPECT_EQ(theme::format_intro("\x1b[1m Title \x1b[0m"),
@@ -50,6 +19,9 @@ TEST(ThemeMessages, IntroOutroAndProgressLines) {
               RED "■" RST "  Failed\n" GREY "│" RST);
   }
   DecisionOverride off(false, false);
+  EXPECT_EQ(theme::format_header(ThemeState::Active, ""), "");
+  EXPECT_EQ(theme::format_header(ThemeState::Active, "a\r\nb\n"), "*  a\n|  b\n");
+  EXPECT_EQ(theme::format_header(ThemeState::Active, "a\n\nb"), "*  a\n|  \n|  b\n");
   EXPECT_EQ(theme::format_intro("T"), "T  T\n|\n");
   EXPECT_EQ(theme::format_outro("Bye"), "—  Bye\n");
   EXPECT_EQ(theme::format_progress_message("one\r\ntwo\n"), "one\n—  two");

@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include "support/readable.hpp"
+#include "support/wrap.hpp"
 
 namespace {
 
 std::string x(std::size_t n) { return std::string(n, 'x'); }
 
+// The kit's row count, and the rows themselves as the test's terminal model
+// cuts them.
 TEST(Wrap, FoldsLinesLikeTheTerminal) {
   const struct {
     std::string frame;

@@ -35,8 +35,14 @@ bool ScriptedSource::advance() {
 }
 
 Result<void> ScriptedTerm::write_str(std::string_view text) const {
+  std::lock_guard lock(out_mu_);
   out_ += text;
   return {};
+}
+
+std::string ScriptedTerm::output() const {
+  std::lock_guard lock(out_mu_);
+  return out_;
 }
 
 Result<Key> ScriptedTerm::read_key() const {

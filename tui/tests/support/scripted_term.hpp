@@ -2,10 +2,12 @@
 // are a script, and every byte the prompt writes is kept.
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "prompt/keys.hpp"
+#include "prompt/live_area.hpp"
 #include "prompt/term.hpp"
 
 /// Key bytes in chunks: each chunk is what the terminal has ready at one
@@ -18,6 +20,7 @@ class ScriptedSource : public ByteSource {
 
   Result<std::optional<std::uint8_t>> next(bool wait) override;
   Result<std::string> read_some(std::size_t count) override;
+  void unread_last() override { --pos_; }
 
   /// Whether a byte of the current chunk is still unread.
   bool ready() const { return chunk_ < chunks_.size() && pos_ < chunks_[chunk_].size(); }
@@ -32,14 +35,17 @@ class ScriptedSource : public ByteSource {
 };
 
 /// The terminal a prompt's loop sees, with `keys` typed chunk by chunk and
-/// `cols` columns (0: no size known).
+/// `cols` columns (0: no size known). It stands for its own live area where a
+/// prompt wants one.
 class ScriptedTerm : public TermIo {
  public:
   explicit ScriptedTerm(std::vector<std::string> keys = {}, unsigned short cols = 80)
       : keys_(std::move(keys)), cols_(cols) {}
+  operator LiveArea&() { return area_; }  // NOLINT: implicit on purpose
 
-  /// Every byte written, the cursor's hide and show sequences included.
-  const std::string& output() const { return out_; }
+  /// Every byte written so far, the cursor's hide and show sequences
+  /// included; another thread (a spinner's ticker) may be writing.
+  std::string output() const;
 
   bool is_term() const override { return true; }
   Result<void> write_str(std::string_view text) const override;
@@ -55,7 +61,9 @@ class ScriptedTerm : public TermIo {
 
  private:
   mutable ScriptedSource keys_;
+  mutable std::mutex out_mu_;
   mutable std::string out_;
   mutable bool held_ = false;
   unsigned short cols_;
+  LiveArea area_{*this};
 };

@@ -13,21 +13,13 @@
 
 #include <gtest/gtest.h>
 
+#include "support/capture.hpp"
+#include "support/escapes.hpp"
 #include "support/eventually.hpp"
 #include "support/scoped_env.hpp"
 #include "support/temp_dir.hpp"
 
 namespace fs = std::filesystem;
-
-#define RAIL "│  "
-#define BOLD "\x1b[1m"
-#define DIM "\x1b[2m"
-#define RESET "\x1b[0m"
-#define YELLOW "\x1b[1;33m"
-#define RED "\x1b[1;31m"
-#define GREEN "\x1b[1;32m"
-#define CYAN "\x1b[1;36m"
-#define WHITE "\x1b[1;37m"
 
 namespace {
 
@@ -41,41 +33,11 @@ std::string stand_in(const TempDir& dir, const std::string& out, const std::stri
   return (dir / "bin").string() + ":/usr/bin:/bin";
 }
 
-// Standard output and error go to files until finish().
-class Capture {
- public:
-  Capture() {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
-      saved_[fd - 1] = ::dup(fd);
-      const int f = ::open(file(fd).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-      ::dup2(f, fd);
-      ::close(f);
-    }
-  }
-  ~Capture() { finish(""); }
-
-  // Puts the streams back and returns what went to them, first waiting (up to
-  // two seconds) for standard error to hold `err_expected`: its reader thread
-  // is detached and may still be writing.
-  std::pair<std::string, std::string> finish(const std::string& err_expected) {
-    if (saved_[0] >= 0)
-      eventually([&] { return read_file(file(STDERR_FILENO)) == err_expected; }, std::chrono::seconds(2),
-                 std::chrono::milliseconds(10));
-    for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
-      if (saved_[fd - 1] < 0) continue;
-      ::dup2(saved_[fd - 1], fd);
-      ::close(saved_[fd - 1]);
-      saved_[fd - 1] = -1;
-    }
-    return {read_file(file(STDOUT_FILENO)), read_file(file(STDERR_FILENO))};
-  }
-
- private:
-  fs::path file(int fd) const { return dir_ / (fd == STDOUT_FILENO ? "stdout" : "stderr"); }
-  TempDir dir_;
-  int saved_[2] = {-1, -1};
+// Standard output and error go to files until finish(), which returns what
+// each received.
+struct Capture {
+  Redirect out{STDOUT_FILENO}, err{STDERR_FILENO};
+  std::pair<std::string, std::string> finish() { return {out.restore(), err.restore()}; }
 };
 
 // The run log's folder goes into `root` too, not into the user's home.
@@ -96,43 +58,32 @@ TEST(RunPlaybook, ColoursEveryLineOfStdoutAndDimsStderrBehindTheRail) {
     const char* style;
   } rows[] = {
       {straddling, DIM},
-      {"PLAY RECAP *****", BOLD WHITE},
-      {"PLAY [workstation] ***", BOLD WHITE},
-      {"PLAY ******", BOLD WHITE},
-      {"TASK [Gathering Facts] ****", CYAN},
-      {"  ok: [workstation]", GREEN},
-      {"changed: [workstation]", YELLOW},
-      {"failed: [w]", RED},
-      {"\tfatal: [w]: FAILED!", RED},
-      {"skipping: [w]", DIM},
-      {"unreachable: [w]", RED},
-      {"workstation : ok=12 changed=3 unreachable=0 failed=0 skipped=1 rescued=0 ignored=0", BOLD YELLOW},
-      {"failed=1 then ok=2", BOLD YELLOW},
-      // Earlier rows win over the summary row.
-      {"PLAY RECAP ok=1 failed=0", BOLD WHITE},
-      {"ok: [h] ok=1 failed=0", GREEN},
-      // Exact, case-sensitive prefixes; anything else is dim.
+      // The shapes of the runner's table, which the runner's fuzz target
+      // checks row by row against a reference: the indentation trimmed,
+      // earlier rows winning over the summary row, exact prefixes.
+      {"  ok: [workstation]", BOLD_GREEN},
+      {"\u00a0\u3000TASK [x]", BOLD_CYAN},  // Unicode white space is indentation
+      {"workstation : ok=12 changed=3 unreachable=0 failed=0 skipped=1 rescued=0 ignored=0", BOLD BOLD_YELLOW},
+      {"failed=1 then ok=2", BOLD BOLD_YELLOW},
+      {"PLAY RECAP ok=1 failed=0", BOLD BOLD_WHITE},
+      {"ok:", BOLD_GREEN},
       {"ok", DIM},
-      {"task [x]", DIM},
-      {"PLAYBOOK: site.yml", DIM},
-      {"ok=1 only", DIM},
       {"   ", DIM},
-      {"\u00a0\u3000TASK [x]", CYAN},  // Unicode white space is indentation
       {"mid\rline", DIM},
       {long_line, DIM},
       // A failed task's result over several lines is red to its "}"; a line of a shape of its own ends it.
-      {"fatal: [w]: FAILED! => {", RED}, {"  \"msg\": \"why\"", RED}, {"}", RED}, {"}", DIM},
-      {"failed: [w] (item=x) => {", RED}, {"ok: [w]", GREEN}, {"  \"after\": 1", DIM},
+      {"fatal: [w]: FAILED! => {", BOLD_RED}, {"  \"msg\": \"why\"", BOLD_RED}, {"}", BOLD_RED}, {"}", DIM},
+      {"failed: [w] (item=x) => {", BOLD_RED}, {"ok: [w]", BOLD_GREEN}, {"  \"after\": 1", DIM},
   };
   std::string script, want;
   for (const auto& r : rows) {
     script += r.line + "\n";
-    want += RAIL + std::string(r.style) + r.line + RESET "\n";
+    want += RAIL + std::string(r.style) + r.line + RST "\n";
   }
   // CRLF loses the CR; empty and invalid UTF-8 lines are dropped; the last
   // line counts without a line feed, keeping a carriage return no line feed follows.
   script += "TASK [crlf] ***\r\n\nbad \xff\xfe bytes\nlast line without feed\r";
-  want += RAIL CYAN "TASK [crlf] ***" RESET "\n" RAIL DIM "last line without feed\r" RESET "\n";
+  want += RAIL BOLD_CYAN "TASK [crlf] ***" RST "\n" RAIL DIM "last line without feed\r" RST "\n";
 
   TempDir dir;
   ScopedEnv path("PATH", stand_in(dir, script, "[DEPRECATION WARNING]: old syntax\r\n\n\xc3\n  indented warning"));
@@ -140,8 +91,8 @@ TEST(RunPlaybook, ColoursEveryLineOfStdoutAndDimsStderrBehindTheRail) {
   Capture capture;
   auto result = run_in(dir);
   const std::string want_err =
-      RAIL DIM "[DEPRECATION WARNING]: old syntax" RESET "\n" RAIL DIM "  indented warning" RESET "\n";
-  const auto [out, err] = capture.finish(want_err);
+      RAIL DIM "[DEPRECATION WARNING]: old syntax" RST "\n" RAIL DIM "  indented warning" RST "\n";
+  const auto [out, err] = capture.finish();
   ASSERT_TRUE(result.has_value()) << result.error().message();
   EXPECT_EQ(out, want);
   EXPECT_EQ(err, want_err);
@@ -153,12 +104,12 @@ TEST(RunPlaybook, NonZeroExitOrDeathIsAFailureAfterTheFullOutput) {
     ScopedEnv path("PATH", stand_in(dir, "TASK [one] ***\nfatal: [w]: FAILED!\n", "boom\n", ending));
     Capture capture;
     auto result = run_in(dir);
-    const auto [out, err] = capture.finish(RAIL DIM "boom" RESET "\n");
+    const auto [out, err] = capture.finish();
     ASSERT_FALSE(result.has_value()) << ending;
     EXPECT_EQ(result.error().message(), "Playbook failed during execution.") << ending;
     EXPECT_TRUE(result.error().causes().empty()) << ending;
-    EXPECT_EQ(out, RAIL CYAN "TASK [one] ***" RESET "\n" RAIL RED "fatal: [w]: FAILED!" RESET "\n") << ending;
-    EXPECT_EQ(err, RAIL DIM "boom" RESET "\n") << ending;
+    EXPECT_EQ(out, RAIL BOLD_CYAN "TASK [one] ***" RST "\n" RAIL BOLD_RED "fatal: [w]: FAILED!" RST "\n") << ending;
+    EXPECT_EQ(err, RAIL DIM "boom" RST "\n") << ending;
   }
 }
 
@@ -178,10 +129,10 @@ TEST(RunPlaybook, EndsWithThePlaybookThoughAProgramItLeftHoldsThePipes) {
   std::printf("run_playbook returned after %lld ms\n", static_cast<long long>(took));
   dir.write_file("release", "");
   EXPECT_TRUE(eventually([&] { return fs::exists(done); }, std::chrono::seconds(20)));
-  const auto [out, err] = capture.finish(RAIL DIM "warned" RESET "\n");
+  const auto [out, err] = capture.finish();
   ASSERT_TRUE(result.has_value()) << result.error().message();
-  EXPECT_EQ(out, RAIL CYAN "TASK [one] ***" RESET "\n" RAIL DIM "no line feed" RESET "\n");
-  EXPECT_EQ(err, RAIL DIM "warned" RESET "\n");
+  EXPECT_EQ(out, RAIL BOLD_CYAN "TASK [one] ***" RST "\n" RAIL DIM "no line feed" RST "\n");
+  EXPECT_EQ(err, RAIL DIM "warned" RST "\n");
 }
 
 TEST(RunPlaybook, MissingOrNonExecutableProgramIsASpawnFailureWithTheSystemCause) {
@@ -190,7 +141,7 @@ TEST(RunPlaybook, MissingOrNonExecutableProgramIsASpawnFailureWithTheSystemCause
   {
     Capture capture;
     auto result = run_in(empty);
-    const auto [out, err] = capture.finish("");
+    const auto [out, err] = capture.finish();
     ASSERT_FALSE(result.has_value());
     EXPECT_EQ(result.error().message(), "Failed to spawn ansible-playbook process");
     EXPECT_EQ(result.error().causes(), std::vector<std::string>{"No such file or directory (os error 2)"});
@@ -258,17 +209,17 @@ TEST(RunPlaybookWithAnsible, AFailedTaskShowsItsReasonInBoldRedAndEveryRunIsLogg
     ScopedEnv state("XDG_STATE_HOME", xdg ? std::optional<std::string>((dir / "state").string()) : std::nullopt);
     Capture capture;
     auto result = run_playbook(playbook, inventory, vars, TERVANE_PROJECT_ROOT);
-    const auto [out, err] = capture.finish("");
+    const auto [out, err] = capture.finish();
     ASSERT_FALSE(result.has_value()) << out << err;
     EXPECT_EQ(read_file(written), account);  // the task did handle the password
 
     // The reason is on a bold red line of the failed task's result, which
     // Ansible spreads over several lines for an assert.
-    const auto why = out.find(reason, out.find(RAIL RED "fatal: [loopback]: FAILED! => "));
+    const auto why = out.find(reason, out.find(RAIL BOLD_RED "fatal: [loopback]: FAILED! => "));
     ASSERT_NE(why, std::string::npos) << out;
     const auto from = out.rfind('\n', why) + 1;
     const std::string line = out.substr(from, out.find('\n', why) - from);
-    EXPECT_TRUE(line.starts_with(RAIL RED) && line.ends_with(RESET)) << out;
+    EXPECT_TRUE(line.starts_with(RAIL BOLD_RED) && line.ends_with(RST)) << out;
     for (const auto& secret : {account, sudo}) {
       EXPECT_EQ(out.find(secret), std::string::npos) << out;
       EXPECT_EQ(err.find(secret), std::string::npos) << err;

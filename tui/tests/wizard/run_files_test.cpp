@@ -130,8 +130,7 @@ TEST(RunFiles, ReleaseDeletesTheInventoryThenTheVariablesThenTheirDirectory) {
     auto vars = TempFile::create("v-", ".json");
     auto inventory = TempFile::create("i-", ".ini");
     ASSERT_TRUE(vars && inventory);
-    const std::string vp = vars->path(), ip = inventory->path();
-    RunFiles files{std::move(*PrivateDir::create("d-")), std::move(*vars), vp, std::move(*inventory), ip, "/"};
+    RunFiles files{std::move(*PrivateDir::create("d-")), std::move(*vars), std::move(*inventory)};
   }
   alignas(inotify_event) char buf[4096];
   const ssize_t n = ::read(watch, buf, sizeof buf);
