@@ -215,7 +215,9 @@ kernel_release=$(uname -r)
 kernel_package 1-1 "$kernel_release" && on t1 'pacman -U --noconfirm /srv/repo/core/linux-1-1-x86_64.pkg.tar.zst >/dev/null'
 text_run kernel-running playbooks/80-finalize.yml
 p=; add "$(has_line kernel-running "ok: [t1] => (item=No: no kernel other than the running $kernel_release is installed)")"
-kernel_package 2-1 99.1.0-arch1-1 && on t1 'repo-add -q /srv/repo/core/core.db.tar.gz /srv/repo/core/linux-2-1-x86_64.pkg.tar.zst'
+# Signed as [core] must be: by the key pacman's own keyring trusts most, its local master key.
+kernel_package 2-1 99.1.0-arch1-1 && on t1 'cd /srv/repo/core && k=/etc/pacman.d/gnupg && gpg --homedir $k --batch -q \
+  --detach-sign linux-2-1-x86_64.pkg.tar.zst 2>/dev/null && gpgconf --homedir $k --kill all && repo-add -q core.db.tar.gz linux-2-1-x86_64.pkg.tar.zst'
 text_run kernel-new playbooks/40-base-packages.yml playbooks/80-finalize.yml
 # At the end of 40, which upgraded, and in 80.
 notice="ok: [t1] => (item=Yes: kernel 99.1.0-arch1-1 is installed, $kernel_release is running. Reboot to start the new kernel: sudo systemctl reboot)"
