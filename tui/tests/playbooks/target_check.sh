@@ -7,8 +7,9 @@
 #   3. two targets from one inventory in one run, timed against one;
 #   4. a controller as real users have one (umask 077 clones, an ssh-agent full of keys, no
 #      key file) on a fresh target: previews, refusals, planted links and an sshd rollback.
-# Every container runs on its own overlay in this script's private mount namespace and is
-# stopped on exit or interruption. Without root, overlayfs or a bootable nspawn the tests
+# The four groups run side by side, each on containers of its own, and their reports follow
+# in this order once all have ended. Every container runs on its own overlay in this
+# script's private mount namespace and is stopped on exit or interruption. Without root, overlayfs or a bootable nspawn the tests
 # are reported SKIPPED by name.
 set -uo pipefail
 
@@ -57,11 +58,13 @@ logs=$here/../../build/target/logs
 # Its own SSH control sockets: another run against a container of the same name must not
 # share a master connection with this one.
 export ANSIBLE_LOCAL_TEMP=$work/ansible-tmp ANSIBLE_SSH_CONTROL_PATH_DIR=$work/cp TERVANE_TARGET_OWNER=$$
-running=()
+running=() lanes=()
 cleanup() {
   local n
+  # Each group leads a process group of its own (set -m below): its runs end with it.
+  for n in "${lanes[@]}"; do kill -TERM -- "-${n#*:}" 2>/dev/null; done
+  wait
   for n in "${running[@]}"; do "$here/target.sh" stop "$work/run" "$n" 2>/dev/null; done
-  [ -z "${agent_pid:-}" ] || kill "$agent_pid"
   # The runs' output stays for a look after a failure.
   rm -rf "$logs" && mkdir -p "$logs" && cp "$work"/*.out "$work"/*.err "$work"/*.summary "$logs/" 2>/dev/null
   rm -rf "$work"
@@ -71,24 +74,25 @@ trap "exit 130" INT TERM HUP
 
 ssh-keygen -q -t ed25519 -N '' -C tervane-test -f "$work/key"
 
-booted=0
-start() { # start NAME...: boots them one after the other
-  local n
+# Boots every container at once, before the groups start: booting is mostly waiting.
+start() { # start NAME...
+  local n pids=() status booted=0 unable=0
   for n in "$@"; do
     running+=("$n")
-    "$here/target.sh" start "$work/run" "$n" "$work/key" >/dev/null 2>"$work/$n.start.log"
-    status=$?
-    if [ $status -ne 0 ]; then
-      cat "$work/$n.start.log"
-      # Only a machine that never booted a container is one that cannot run them.
-      [ $status -eq 77 ] && [ $booted -eq 0 ] && skip_all "$n cannot boot here"
-      fail "starting $n"
-      echo "target playbooks: $passed passed, $failed failed, $skipped skipped"
-      exit 1
-    fi
-    booted=1
-    cat "$work/run/$n/ssh_config" >>"$work/ssh_config"
+    "$here/target.sh" start "$work/run" "$n" "$work/key" >/dev/null 2>"$work/$n.start.log" &
+    pids+=($!)
   done
+  for n in "$@"; do
+    wait "${pids[0]}"; status=$?; pids=("${pids[@]:1}")
+    case $status in
+      0) booted=1; cat "$work/run/$n/ssh_config" >>"$work/ssh_config" ;;
+      77) unable=1; cat "$work/$n.start.log" ;;
+      *) cat "$work/$n.start.log"; fail "starting $n" ;;
+    esac
+  done
+  # Only a machine that never booted a container is one that cannot run them.
+  [ $unable -eq 1 ] && [ $booted -eq 0 ] && [ $failed -eq 0 ] && skip_all "the containers cannot boot here"
+  [ $unable -eq 0 ] && [ $failed -eq 0 ] || { fail "starting the containers"; echo "target playbooks: $passed passed, $failed failed, $skipped skipped"; exit 1; }
 }
 on() { # on NAME COMMAND: runs COMMAND as root in the container
   ssh -F "$work/ssh_config" -o BatchMode=yes "$1" "$2" </dev/null
@@ -179,35 +183,47 @@ arch_habits() { # arch_habits NAME: the AUR's refusal was met, dhcpcd@host0 and 
     ! pacman -Q yay-debug 2>/dev/null || echo "yay-debug is installed"'
 }
 
+start t1 t2 t3 t4 t5
+
+# group GROUP FUNCTION: runs FUNCTION in the background, in a process group of its own; its
+# report goes to $work/GROUP.report, its counts to $work/GROUP.counts.
+group() {
+  set -m
+  ( trap 'exit 143' TERM; "$2" >"$work/$1.report" 2>&1; echo "$passed $failed" >"$work/$1.counts" ) &
+  set +m
+  lanes+=("$1:$!")
+}
+
 # --- 1. bootstrap twice, as root ------------------------------------------------------------
-start t1
-inventory "$work/t1.ini" t1
-vars_json root "" t1 >"$work/t1.json"
-playbook root-1 "$work/t1.ini" "$work/t1.json" bootstrap.yml
-one_target_seconds=$last_seconds
-p=; add "$(problems_of_first_run root-1)"
-playbook root-2 "$work/t1.ini" "$work/t1.json" bootstrap.yml
-add "$(problems_of_second_run root-2)"
-add "$(target_problems t1)"
-add "$(partial_upgrade t1)"
-add "$(arch_habits t1)"
-echo "first run as root (${one_target_seconds%.*} s):"; show root-1
-echo "second run as root (${last_seconds%.*} s):"; show root-2
-report "bootstrap twice as root" root-2 "$p"
+as_root() {
+  inventory "$work/t1.ini" t1
+  vars_json root "" t1 >"$work/t1.json"
+  playbook root-1 "$work/t1.ini" "$work/t1.json" bootstrap.yml
+  one_target_seconds=$last_seconds
+  echo "${one_target_seconds%.*}" >"$work/one-target.seconds"
+  p=; add "$(problems_of_first_run root-1)"
+  playbook root-2 "$work/t1.ini" "$work/t1.json" bootstrap.yml
+  add "$(problems_of_second_run root-2)"
+  add "$(target_problems t1)"
+  add "$(partial_upgrade t1)"
+  add "$(arch_habits t1)"
+  echo "first run as root (${one_target_seconds%.*} s):"; show root-1
+  echo "second run as root (${last_seconds%.*} s):"; show root-2
+  report "bootstrap twice as root" root-2 "$p"
 
-# --- 1b. once a run, a new kernel, the run's last words (on t1, finished) --------------------
-# The probe, the fact gathering and the account's lookup that ran in the unchanged rerun.
-once=$(python3 -c 'import json, sys; t = open(sys.argv[1]).read(); print(*sorted(k["task"]["name"].split()[2]
-  for p in json.loads(t[t.find("{"):])["plays"] for k in p["tasks"] for r in k["hosts"].values()
-  if not r.get("skipped") and k["task"]["name"].startswith(("common : Probe", "common : Gather", "common : Look up"))))' "$work/root-2.out")
-echo "unchanged rerun as root: ${last_seconds%.*} s; ran: $once"
-report "one probe, one fact gathering and one account lookup a run" root-2 "$([ "$once" = "Gather Look Probe" ] || echo "not once a run: $once")"
+  # --- 1b. once a run, a new kernel, the run's last words (on t1, finished) --------------------
+  # The probe, the fact gathering and the account's lookup that ran in the unchanged rerun.
+  once=$(python3 -c 'import json, sys; t = open(sys.argv[1]).read(); print(*sorted(k["task"]["name"].split()[2]
+    for p in json.loads(t[t.find("{"):])["plays"] for k in p["tasks"] for r in k["hosts"].values()
+    if not r.get("skipped") and k["task"]["name"].startswith(("common : Probe", "common : Gather", "common : Look up"))))' "$work/root-2.out")
+  echo "unchanged rerun as root: ${last_seconds%.*} s; ran: $once"
+  report "one probe, one fact gathering and one account lookup a run" root-2 "$([ "$once" = "Gather Look Probe" ] || echo "not once a run: $once")"
 
-kernel_package() { # VERSION MODULES-FOLDER: a stand-in linux package in t1's [core]; pkgbase names it, as Arch's do
-  local d=$work/kernel-$1
-  mkdir -p "$d/usr/lib/modules/$2" && echo linux >"$d/usr/lib/modules/$2/pkgbase"
-  printf 'pkgname = linux\npkgbase = linux\npkgver = %s\nbuilddate = 1700000000\nsize = 1\narch = x86_64\n' "$1" >"$d/.PKGINFO"
-  tar -C "$d" --zstd --owner=0 --group=0 -cf "$work/run/t1/root/srv/repo/core/linux-$1-x86_64.pkg.tar.zst" .PKGINFO usr
+  kernel_package() { # VERSION MODULES-FOLDER: a stand-in linux package in t1's [core]; pkgbase names it, as Arch's do
+    local d=$work/kernel-$1
+    mkdir -p "$d/usr/lib/modules/$2" && echo linux >"$d/usr/lib/modules/$2/pkgbase"
+    printf 'pkgname = linux\npkgbase = linux\npkgver = %s\nbuilddate = 1700000000\nsize = 1\narch = x86_64\n' "$1" >"$d/.PKGINFO"
+    tar -C "$d" --zstd --owner=0 --group=0 -cf "$work/run/t1/root/srv/repo/core/linux-$1-x86_64.pkg.tar.zst" .PKGINFO usr
 }
 text_run() { ANSIBLE_STDOUT_CALLBACK=default playbook "$1" "$work/t1.ini" "$work/t1.json" "${@:2}"; } # as the wizard shows it
 has_line() { grep -qxF -- "$2" "$work/$1.out" || echo "$1: no line \"$2\""; }
@@ -268,69 +284,76 @@ on t1 'cat /home/maria/Pictures/Wallpapers/many4/f4.txt' | grep -q 'one more' ||
 echo "1,000-file trees: unchanged $(transfer_times big-2)(whole run ${unchanged_seconds%.*} s); changed $(transfer_times big-4)"
 report "1,000-file transfers in phases 60 and 70" big-4 "$p"
 "$here/target.sh" stop "$work/run" t1
+}
 
 # --- 3. bootstrap twice as a wheel user with a sudo password --------------------------------
-start t2
-# A fresh install whose administrator made a wheel account with sudo (from its file, with the
-# fresh keyring); Python is still missing.
-on t2 'cp /srv/repo/core/sudo-*.zst /tmp && pacman -U --noconfirm /tmp/sudo-*.zst >/dev/null 2>&1 && useradd -m -G wheel admin &&
-  echo "admin:adm1n pass" | chpasswd && echo "%wheel ALL=(ALL:ALL) ALL" >/etc/sudoers.d/wheel &&
-  install -d -o admin -m 700 /home/admin/.ssh && install -o admin -m 600 /root/.ssh/authorized_keys /home/admin/.ssh/'
-inventory "$work/t2.ini" t2
-sed -i 's/ansible_user=root/ansible_user=admin/' "$work/t2.ini"
-vars_json admin "adm1n pass" t2 >"$work/t2.json"
-playbook admin-1 "$work/t2.ini" "$work/t2.json" bootstrap.yml
-p=; add "$(problems_of_first_run admin-1)"
-playbook admin-2 "$work/t2.ini" "$work/t2.json" bootstrap.yml
-add "$(problems_of_second_run admin-2)"
-add "$(target_problems t2)"
-echo "first run as admin with sudo:"; show admin-1
-echo "second run as admin with sudo:"; show admin-2
-report "bootstrap twice as a wheel user with sudo password" admin-2 "$p"
-"$here/target.sh" stop "$work/run" t2
+as_wheel_user() {
+  # A fresh install whose administrator made a wheel account with sudo (from its file, with the
+  # fresh keyring); Python is still missing.
+  on t2 'cp /srv/repo/core/sudo-*.zst /tmp && pacman -U --noconfirm /tmp/sudo-*.zst >/dev/null 2>&1 && useradd -m -G wheel admin &&
+    echo "admin:adm1n pass" | chpasswd && echo "%wheel ALL=(ALL:ALL) ALL" >/etc/sudoers.d/wheel &&
+    install -d -o admin -m 700 /home/admin/.ssh && install -o admin -m 600 /root/.ssh/authorized_keys /home/admin/.ssh/'
+  inventory "$work/t2.ini" t2
+  sed -i 's/ansible_user=root/ansible_user=admin/' "$work/t2.ini"
+  vars_json admin "adm1n pass" t2 >"$work/t2.json"
+  playbook admin-1 "$work/t2.ini" "$work/t2.json" bootstrap.yml
+  p=; add "$(problems_of_first_run admin-1)"
+  playbook admin-2 "$work/t2.ini" "$work/t2.json" bootstrap.yml
+  add "$(problems_of_second_run admin-2)"
+  add "$(target_problems t2)"
+  echo "first run as admin with sudo:"; show admin-1
+  echo "second run as admin with sudo:"; show admin-2
+  report "bootstrap twice as a wheel user with sudo password" admin-2 "$p"
+  "$here/target.sh" stop "$work/run" t2
+}
 
 # --- 4. two targets, one inventory (the README's way for several machines) ----------------
-start t3 t4
-# t4 got Python and sudo earlier, while its keyring was enough.
-on t4 'cp /srv/repo/core/{python,sudo}-*.zst /tmp && pacman -U --noconfirm /tmp/*.zst >/dev/null 2>&1'
-inventory "$work/two.ini" t3 t4
-# By hand: the hosts come from the inventory, the rest from a variables file.
-python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); [d.pop(k) for k in ("ansible_host","ansible_user","ansible_become_password")]; print(json.dumps(d))' \
-  "$work/t1.json" >"$work/two.json"
-playbook two "$work/two.ini" "$work/two.json" bootstrap.yml
-p=; add "$(problems_of_first_run two)"
-grep -q '^RECAP|t3|' "$work/two.summary" && grep -q '^RECAP|t4|' "$work/two.summary" || add "not both hosts in the recap"
-add "$(target_problems t3)"
-add "$(target_problems t4)"
-echo "two targets: ${last_seconds%.*} s, one target: ${one_target_seconds%.*} s"
-report "two targets from one inventory" two "$p"
+two_targets() {
+  # t4 got Python and sudo earlier, while its keyring was enough.
+  on t4 'cp /srv/repo/core/{python,sudo}-*.zst /tmp && pacman -U --noconfirm /tmp/*.zst >/dev/null 2>&1'
+  inventory "$work/two.ini" t3 t4
+  # By hand: the hosts come from the inventory, the rest from a variables file.
+  python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); [d.pop(k) for k in ("ansible_host","ansible_user","ansible_become_password")]; print(json.dumps(d))' \
+    "$work/t1.json" >"$work/two.json"
+  playbook two "$work/two.ini" "$work/two.json" bootstrap.yml
+  p=; add "$(problems_of_first_run two)"
+  grep -q '^RECAP|t3|' "$work/two.summary" && grep -q '^RECAP|t4|' "$work/two.summary" || add "not both hosts in the recap"
+  add "$(target_problems t3)"
+  add "$(target_problems t4)"
+  echo "${last_seconds%.*}" >"$work/two-targets.seconds"
+  report "two targets from one inventory" two "$p"
 
-"$here/target.sh" stop "$work/run" t3 && "$here/target.sh" stop "$work/run" t4
+  "$here/target.sh" stop "$work/run" t3 && "$here/target.sh" stop "$work/run" t4
+}
 
 # --- 5. a controller as real users have one, on a fresh target --------------------------------
 # Clones made under umask 077 holding an ignored file, a 0666 file and links in and out of the
 # tree; an ssh-agent that offers five other keys before the right one; no key file anywhere
 # (the wizard's inventory line without a key, a host block without IdentityFile).
-start t5
-inventory "$work/t5.ini" t5 && sed -i 's/ ansible_ssh_private_key_file=[^ ]*//' "$work/t5.ini"
-grep -v 'IdentityFile\|IdentitiesOnly' "$work/run/t5/ssh_config" >"$work/agent_config"
-(umask 077 && make_clone "$work/u-configs" 30 && make_clone "$work/u-walls" 300)
-(cd "$work/u-configs" && cp "$configs/install.fish" . && echo secret.env >.gitignore && echo S=1 >secret.env &&
-  echo shared >shared.conf && chmod 666 shared.conf && ln -s ../../../../../etc escape && ln -s set0 theme &&
-  git add -A && git -c user.name=t -c user.email=t@localhost commit -qm tree)
-printf 'wifi_networks:\n  - ssid: Home\n    psk: correct horse\n' >"$work/wifi.yml"
-python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); del d["ansible_ssh_private_key_file"]
+real_controller() {
+  inventory "$work/t5.ini" t5 && sed -i 's/ ansible_ssh_private_key_file=[^ ]*//' "$work/t5.ini"
+  grep -v 'IdentityFile\|IdentitiesOnly' "$work/run/t5/ssh_config" >"$work/agent_config"
+  (umask 077 && make_clone "$work/u-configs" 30 && make_clone "$work/u-walls" 300)
+  (cd "$work/u-configs" && cp "$configs/install.fish" . && echo secret.env >.gitignore && echo S=1 >secret.env &&
+    echo shared >shared.conf && chmod 666 shared.conf && ln -s ../../../../../etc escape && ln -s set0 theme &&
+    git add -A && git -c user.name=t -c user.email=t@localhost commit -qm tree)
+  printf 'wifi_networks:\n  - ssid: Home\n    psk: correct horse\n' >"$work/wifi.yml"
+  python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); del d["ansible_ssh_private_key_file"]
 d.update(ansible_host="t5", local_tervane_path=sys.argv[2], local_wallpapers_path=sys.argv[3], network_wifi_file=sys.argv[4])
 print(json.dumps(d))' "$work/t1.json" "$work/u-configs" "$work/u-walls" "$work/wifi.yml" >"$work/t5.json"
-eval "$(ssh-agent -a "$work/agent.sock")" >/dev/null && agent_pid=$SSH_AGENT_PID
-for i in 1 2 3 4 5; do ssh-keygen -q -t ed25519 -N '' -f "$work/other$i" && ssh-add -q "$work/other$i"; done
-ssh-add -q "$work/key"
-ssh_file=$work/agent_config
-# expect_failure LABEL TEXT: the run failed (exit status 2) with TEXT in its output, no traceback.
-expect_failure() {
-  [ "$last_status" -eq 2 ] || echo "exit status $last_status, expected 2"
-  grep -qF -- "$2" "$work/$1.out" || echo "no message \"$2\""
-  ! grep -q Traceback "$work/$1.out" "$work/$1.err" || echo "a traceback"
+  # In the foreground, so that it ends with this group.
+  ssh-agent -D -a "$work/agent.sock" >/dev/null & agent_pid=$!
+  trap 'kill $agent_pid' EXIT
+  export SSH_AUTH_SOCK=$work/agent.sock
+  for i in $(seq 100); do [ -S "$SSH_AUTH_SOCK" ] && break; sleep 0.05; done
+  for i in 1 2 3 4 5; do ssh-keygen -q -t ed25519 -N '' -f "$work/other$i" && ssh-add -q "$work/other$i"; done
+  ssh-add -q "$work/key"
+  ssh_file=$work/agent_config
+  # expect_failure LABEL TEXT: the run failed (exit status 2) with TEXT in its output, no traceback.
+  expect_failure() {
+    [ "$last_status" -eq 2 ] || echo "exit status $last_status, expected 2"
+    grep -qF -- "$2" "$work/$1.out" || echo "no message \"$2\""
+    ! grep -q Traceback "$work/$1.out" "$work/$1.err" || echo "a traceback"
 }
 
 playbook t5-bare "$work/t5.ini" "$work/t5.json" playbooks/60-tervane.yml --check --diff
@@ -389,5 +412,23 @@ p=; add "$(expect_failure t5-rollback "were put back and sshd was reloaded with 
 on t5 '! grep -q ^Include /etc/ssh/sshd_config' || add "sshd_config was not put back"
 report "a refused fresh login puts the previous sshd configuration back" t5-rollback "$p"
 
+"$here/target.sh" stop "$work/run" t5
+}
+
+group root as_root
+group wheel as_wheel_user
+group two two_targets
+group controller real_controller
+for n in "${lanes[@]}"; do wait "${n#*:}"; done
+lanes=()
+for n in root wheel two controller; do
+  cat "$work/$n.report"
+  if [ -f "$work/$n.counts" ]; then
+    read -r p f <"$work/$n.counts"; passed=$((passed + p)) failed=$((failed + f))
+  else
+    fail "the $n group ended early"
+  fi
+done
+echo "two targets: $(cat "$work/two-targets.seconds" 2>/dev/null) s, one target: $(cat "$work/one-target.seconds" 2>/dev/null) s (each run beside the other groups)"
 echo "target playbooks: $passed passed, $failed failed, $skipped skipped"
 [ $failed -eq 0 ]
