@@ -50,17 +50,10 @@ run:
 test-deps:
 	bash tui/tests/install-deps.sh
 
+# The debug build and its tests, the thread-sanitized spinner test, the Unicode tables, the
+# fuzz targets once, the playbook checks and, beside them all from the start, the target check.
 test: test-deps
-	$(CMAKE_IN_TUI) cmake --preset debug >/dev/null
-	$(CMAKE_IN_TUI) cmake --build --preset debug -j $(JOBS)
-	$(CMAKE_IN_TUI) ctest --preset debug -j $(JOBS)
-	$(CMAKE_IN_TUI) cmake --preset tsan >/dev/null
-	$(CMAKE_IN_TUI) cmake --build --preset tsan -j $(JOBS)
-	$(CMAKE_IN_TUI) ctest --preset tsan
-	bash tui/tests/unicode_tables_check.sh
-	bash tui/fuzz/run.sh --once
-	set -o pipefail; bash tui/tests/playbooks/check.sh | tee tui/build/playbooks.log
-	bash tui/tests/skipped.sh
+	@JOBS=$(JOBS) bash tui/tests/run.sh
 
 # Each fuzz target for FUZZ_SECONDS from its corpus in tui/fuzz/corpus/.
 FUZZ_SECONDS ?= 60
