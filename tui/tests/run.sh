@@ -32,6 +32,7 @@ run bash fuzz/run.sh --once
 bash tests/playbooks/check.sh | tee "$build/playbooks.log"
 checks=$?
 
+echo "all but the target check: $SECONDS s"
 echo "bash tests/playbooks/target_check.sh (started first)"
 wait "$target"
 target_status=$?

@@ -3,15 +3,16 @@
 # two groups:
 #   1. logged in as root: bootstrap.yml on two targets from one inventory, then again on one
 #      with the wizard's extra variables (changed=0 in every phase); a new kernel and the run's
-#      last words; phases 60 and 70 with 1,000-file trees (transfer times printed);
+#      last words; phases 60 and 70 with 1,000-file trees (transfer times printed); an sshd
+#      change rolled back;
 #   2. logged in as a wheel user with a sudo password, from a controller as real users have one
 #      (umask 077 clones, an ssh-agent full of keys, no key file): bootstrap.yml twice, then
-#      previews, refusals, planted links and an sshd rollback.
+#      previews, refusals and planted links.
 # Each run's first bootstrap is the costly part of the suite, so every check that can start
 # from a finished target does. The groups run side by side, each on containers of its own,
-# and their reports follow in this order once both have ended. Every container runs on its own overlay in this
-# script's private mount namespace and is stopped on exit or interruption. Without root, overlayfs or a bootable nspawn the tests
-# are reported SKIPPED by name.
+# and their reports follow in this order once both have ended. Every container runs on its own
+# overlay in this script's private mount namespace and is stopped on exit or interruption.
+# Without root, overlayfs or a bootable nspawn the tests are reported SKIPPED by name.
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd -P)
@@ -163,6 +164,12 @@ problems_of_second_run() {
   awk -F'|' '$1 == "PLAY" && $4 !~ / changed=0 / {print "changed in " $2 ": " $4}' "$work/$1.summary"
 }
 add() { [ -z "$1" ] || p+="$1"$'\n'; } # add PROBLEMS: collects them in $p
+# expect_failure LABEL TEXT: the run failed (exit status 2) with TEXT in its output, no traceback.
+expect_failure() {
+  [ "$last_status" -eq 2 ] || echo "exit status $last_status, expected 2"
+  grep -qF -- "$2" "$work/$1.out" || echo "no message \"$2\""
+  ! grep -q Traceback "$work/$1.out" "$work/$1.err" || echo "a traceback"
+}
 report() { # report NAME LABEL PROBLEMS
   if [ -z "$3" ]; then pass "$1"; else fail "$1"$'\n'"$3"$'\n'"$(tail -5 "$work/$2.err")"; fi
 }
@@ -190,7 +197,8 @@ start t1 t4 t5
 # report goes to $work/GROUP.report, its counts to $work/GROUP.counts.
 group() {
   set -m
-  ( trap 'exit 143' TERM; "$2" >"$work/$1.report" 2>&1; echo "$passed $failed" >"$work/$1.counts" ) &
+  ( trap 'exit 143' TERM; "$2" >"$work/$1.report" 2>&1; echo "$passed $failed" >"$work/$1.counts"
+    echo "($1 group: $((SECONDS - group_started)) s)" >>"$work/$1.report" ) &
   set +m
   lanes+=("$1:$!")
 }
@@ -294,6 +302,14 @@ runs=$(on t1 'grep -c "" /home/maria/.tervane-installer-runs')
 on t1 'cat /home/maria/Pictures/Wallpapers/many4/f4.txt' | grep -q 'one more' || add "the changed wallpaper did not arrive"
 echo "1,000-file trees: unchanged $(transfer_times big-2)(whole run ${unchanged_seconds%.*} s); changed $(transfer_times big-4)"
 report "1,000-file transfers in phases 60 and 70" big-4 "$p"
+
+# Root is denied by a drop-in that counts only once the Include line is back; the run holds no
+# connection open (ControlMaster=no), so only the target's own timer can undo the change.
+on t1 'sed -i "/^Include/d" /etc/ssh/sshd_config && echo "DenyUsers root" >/etc/ssh/sshd_config.d/05-site.conf'
+ANSIBLE_SSH_ARGS="-o ControlMaster=no" playbook rollback "$work/t1.ini" "$work/t1.json" playbooks/05-openssh.yml -e openssh_rollback_seconds=5
+p=; add "$(expect_failure rollback "were put back and sshd was reloaded with them")"
+on t1 '! grep -q ^Include /etc/ssh/sshd_config' || add "sshd_config was not put back"
+report "a refused fresh login puts the previous sshd configuration back" rollback "$p"
 "$here/target.sh" stop "$work/run" t1
 }
 
@@ -326,12 +342,6 @@ print(json.dumps(d))' "$work/t5-wizard.json" "$work/u-configs" "$work/u-walls" "
   for i in 1 2 3 4 5; do ssh-keygen -q -t ed25519 -N '' -f "$work/other$i" && ssh-add -q "$work/other$i"; done
   ssh-add -q "$work/key"
   ssh_file=$work/agent_config
-  # expect_failure LABEL TEXT: the run failed (exit status 2) with TEXT in its output, no traceback.
-  expect_failure() {
-    [ "$last_status" -eq 2 ] || echo "exit status $last_status, expected 2"
-    grep -qF -- "$2" "$work/$1.out" || echo "no message \"$2\""
-    ! grep -q Traceback "$work/$1.out" "$work/$1.err" || echo "a traceback"
-}
 
 playbook t5-bare "$work/t5.ini" "$work/t5.json" playbooks/60-tervane.yml --check --diff
 report "a preview of a target without Python names the phase to run first" t5-bare \
@@ -383,18 +393,11 @@ add "$(expect_failure t5-links-60 "/home/maria/.local/state/tervane/installed (a
 [ "$(on t5 "$root_files")" = "$before" ] || add "root's files changed:"$'\n'"$(diff <(echo "$before") <(on t5 "$root_files"))"
 report "links planted by the account leave root's files as they were" t5-links-60 "$p"
 
-# The login account is denied by a drop-in that counts only once the Include line is back; the
-# run holds no connection open (ControlMaster=no), so only the target's own timer can undo the
-# change.
-on t5 'sed -i "/^Include/d" /etc/ssh/sshd_config && echo "DenyUsers admin" >/etc/ssh/sshd_config.d/05-site.conf'
-ANSIBLE_SSH_ARGS="-o ControlMaster=no" playbook t5-rollback "$work/t5.ini" "$work/t5.json" playbooks/05-openssh.yml -e openssh_rollback_seconds=5
-p=; add "$(expect_failure t5-rollback "were put back and sshd was reloaded with them")"
-on t5 '! grep -q ^Include /etc/ssh/sshd_config' || add "sshd_config was not put back"
-report "a refused fresh login puts the previous sshd configuration back" t5-rollback "$p"
 
 "$here/target.sh" stop "$work/run" t5
 }
 
+group_started=$SECONDS
 group root as_root
 group controller real_controller
 for n in "${lanes[@]}"; do wait "${n#*:}"; done
@@ -408,5 +411,5 @@ for n in root controller; do
   fi
 done
 echo "first bootstrap on two targets: $(cat "$work/two-targets.seconds" 2>/dev/null) s, on one: $(cat "$work/one-target.seconds" 2>/dev/null) s (each beside the other group)"
-echo "target playbooks: $passed passed, $failed failed, $skipped skipped"
+echo "target playbooks: $passed passed, $failed failed, $skipped skipped ($SECONDS s)"
 [ $failed -eq 0 ]
