@@ -8,13 +8,13 @@
 
 #include <chrono>
 #include <filesystem>
-#include <regex>
 #include <set>
 #include <string>
 
 #include "e2e/pty_driver.hpp"
 #include "e2e/sandbox.hpp"
 #include "support/eventually.hpp"
+#include "support/pattern.hpp"
 
 namespace fs = std::filesystem;
 
@@ -181,12 +181,12 @@ TEST(Arguments, HelpAndVersionNeedNoToolsAndAnyOtherArgumentStartsTheWizardWriti
   Sandbox box;
   box.set_env("PATH", box.bin.string());  // neither tool
   box.set_env("XDG_STATE_HOME", (box.dir / "state").string());
-  std::smatch version;
   const std::string cmake = read_file(fs::path(TERVANE_SOURCE_DIR) / "CMakeLists.txt");
-  ASSERT_TRUE(std::regex_search(cmake, version, std::regex(R"(project\(tervane_wizard VERSION ([0-9.]+))")));
+  const auto version = first_group(cmake, R"(project\(tervane_wizard VERSION ([0-9.]+))");
+  ASSERT_TRUE(version);
   const RunResult shown = box.run({TERVANE_WIZARD_BINARY, "--version"});
   EXPECT_EQ(shown.status, 0);
-  EXPECT_EQ(shown.output, "tervane-wizard " + version[1].str() + "\n");
+  EXPECT_EQ(shown.output, "tervane-wizard " + *version + "\n");
 
   const RunResult help = box.run({TERVANE_WIZARD_BINARY, "--help"});
   EXPECT_EQ(help.status, 0);

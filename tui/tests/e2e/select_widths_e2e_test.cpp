@@ -5,13 +5,13 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <string>
 #include <vector>
 
 #include "e2e/pty_driver.hpp"
 #include "prompt/select.hpp"
 #include "prompt/term.hpp"
+#include "support/pattern.hpp"
 #include "wizard/modes.hpp"
 
 namespace {
@@ -26,8 +26,7 @@ constexpr unsigned short kRows = 90;  // tall enough that nothing scrolls
 std::string last_frame(const std::string& chunk) {
   const auto erase = chunk.rfind("\x1b[2K\x1b[1B");
   if (erase == std::string::npos) return chunk.substr(chunk.rfind(kHide) + kHide.size());
-  return std::regex_replace(chunk.substr(erase + 8), std::regex("^\x1b\\[[0-9]+A"), "",
-                            std::regex_constants::format_first_only);
+  return replace_first(chunk.substr(erase + 8), "^\x1b\\[[0-9]+A", "");
 }
 
 /// What a terminal shows when only the lines above and `frame` were written.

@@ -13,7 +13,6 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -24,6 +23,7 @@
 #include "e2e/pty_driver.hpp"
 #include "e2e/sandbox.hpp"
 #include "support/eventually.hpp"
+#include "support/pattern.hpp"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -91,12 +91,12 @@ class SetupRun : public ::testing::Test {
     if (argv.size() != 5) return {};
     EXPECT_EQ(argv[0], (root / playbook).string());
     EXPECT_EQ(argv[1], "-i");
-    EXPECT_TRUE(std::regex_match(
-        argv[2], std::regex(box.tmp.string() + "/tervane-run-[A-Za-z0-9]{6}/tervane-hosts-[A-Za-z0-9]{6}\\.ini")))
+    EXPECT_TRUE(
+        full_match(argv[2], box.tmp.string() + "/tervane-run-[A-Za-z0-9]{6}/tervane-hosts-[A-Za-z0-9]{6}\\.ini"))
         << argv[2];
     EXPECT_EQ(argv[3], "--extra-vars");
-    EXPECT_TRUE(std::regex_match(
-        argv[4], std::regex("@" + box.tmp.string() + "/tervane-run-[A-Za-z0-9]{6}/tervane-vars-[A-Za-z0-9]{6}\\.json")))
+    EXPECT_TRUE(
+        full_match(argv[4], "@" + box.tmp.string() + "/tervane-run-[A-Za-z0-9]{6}/tervane-vars-[A-Za-z0-9]{6}\\.json"))
         << argv[4];
     EXPECT_EQ(read_file(c / "cwd"), fs::canonical(root).string() + "\n");
     EXPECT_EQ(read_file(c / "unbuffered"), "1");
@@ -322,10 +322,9 @@ static int tasks_of(uid_t uid) {
   for (const auto& e : fs::directory_iterator("/proc")) {
     if (!std::isdigit(static_cast<unsigned char>(e.path().filename().string()[0]))) continue;
     const std::string status = read_file(e.path() / "status");
-    std::smatch m;
-    if (std::regex_search(status, m, std::regex("\nUid:\\t(\\d+)")) && std::stoul(m[1]) == uid &&
-        std::regex_search(status, m, std::regex("\nThreads:\\t(\\d+)")))
-      tasks += std::stoi(m[1]);
+    const auto owner = first_group(status, "\nUid:\\t(\\d+)");
+    const auto threads = first_group(status, "\nThreads:\\t(\\d+)");
+    if (owner && std::stoul(*owner) == uid && threads) tasks += std::stoi(*threads);
   }
   return tasks;
 }

@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <iostream>
 #include <random>
-#include <regex>
 #include <string>
 #include <vector>
 #include <thread>
@@ -18,6 +17,7 @@
 
 #include "e2e/pty_driver.hpp"
 #include "e2e/sandbox.hpp"
+#include "support/pattern.hpp"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -45,9 +45,8 @@ constexpr std::size_t kPasteBytes = 1 << 20;
 
 /// Peak resident memory of `pid` in kB, from /proc.
 long peak_kb(pid_t pid) {
-  std::smatch m;
-  const std::string status = read_file("/proc/" + std::to_string(pid) + "/status");
-  return std::regex_search(status, m, std::regex("VmHWM:\\s+(\\d+)")) ? std::stol(m[1]) : -1;
+  const auto kb = first_group(read_file("/proc/" + std::to_string(pid) + "/status"), "VmHWM:\\s+(\\d+)");
+  return kb ? std::stol(*kb) : -1;
 }
 
 /// Waits until the wizard has read every byte sent to it (the terminal's

@@ -7,13 +7,13 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <regex>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "support/scoped_env.hpp"
 #include "support/temp_dir.hpp"
+#include "support/pattern.hpp"
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
@@ -69,9 +69,9 @@ TEST(TempFile, PrivateRandomlyNamedAndRemovedWithItsOwner) {
     ASSERT_TRUE(first && second);
     first_path = first->path();
     second_path = second->path();
-    const std::regex shape(tmp.path().string() + "/tervane-vars-[A-Za-z0-9]{6}\\.json");
-    EXPECT_TRUE(std::regex_match(first_path, shape)) << first_path;
-    EXPECT_TRUE(std::regex_match(second_path, shape)) << second_path;
+    const std::string shape = tmp.path().string() + "/tervane-vars-[A-Za-z0-9]{6}\\.json";
+    EXPECT_TRUE(full_match(first_path, shape)) << first_path;
+    EXPECT_TRUE(full_match(second_path, shape)) << second_path;
     EXPECT_NE(first_path, second_path);
 
     struct stat st {};
@@ -97,9 +97,9 @@ TEST(TempFile, MissingTmpdirFailsNamingTheAttemptedPath) {
   ScopedEnv env("TMPDIR", missing);
   auto file = TempFile::create("tervane-vars-", ".json");
   ASSERT_FALSE(file.has_value());
-  const std::regex shape("No such file or directory \\(os error 2\\) at path \"" + missing +
-                         "/tervane-vars-[A-Za-z0-9]{6}\\.json\"");
-  EXPECT_TRUE(std::regex_match(file.error().message(), shape)) << file.error().message();
+  const std::string shape = "No such file or directory \\(os error 2\\) at path \"" + missing +
+                            "/tervane-vars-[A-Za-z0-9]{6}\\.json\"";
+  EXPECT_TRUE(full_match(file.error().message(), shape)) << file.error().message();
   EXPECT_TRUE(file.error().causes().empty());
   EXPECT_TRUE(fs::is_empty(tmp.path()));
 }
@@ -113,8 +113,7 @@ TEST(TempFile, RelativeOrEmptyTmpdirIsMadeAbsolute) {
     ScopedEnv env("TMPDIR", tmpdir);
     auto file = TempFile::create("tervane-hosts-", ".ini");
     ASSERT_TRUE(file.has_value()) << file.error().message();
-    EXPECT_TRUE(std::regex_match(file->path(),
-                                 std::regex(tmp.path().string() + where + "/tervane-hosts-[A-Za-z0-9]{6}\\.ini")))
+    EXPECT_TRUE(full_match(file->path(), tmp.path().string() + where + "/tervane-hosts-[A-Za-z0-9]{6}\\.ini"))
         << file->path();
     EXPECT_TRUE(fs::exists(file->path()));
   }
