@@ -50,14 +50,16 @@ run:
 test-deps:
 	bash tui/tests/install-deps.sh
 
-# The debug build and its tests, the thread-sanitized spinner test, the Unicode tables, the
-# fuzz targets once, the playbook checks and, beside them all from the start, the target check.
+# The debug build and its tests (each fuzz target once over its corpus among them), the
+# thread-sanitized spinner test, the Unicode tables, the playbook checks and, beside them all
+# from the start, the target check.
 test: test-deps
 	@JOBS=$(JOBS) bash tui/tests/run.sh
 
 # Each fuzz target for FUZZ_SECONDS from its corpus in tui/fuzz/corpus/.
 FUZZ_SECONDS ?= 60
-fuzz: test-deps
+fuzz:
+	bash tui/tests/install-deps.sh fuzz
 	bash tui/fuzz/run.sh $(FUZZ_SECONDS)
 
 bench: test-deps

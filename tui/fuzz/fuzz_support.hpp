@@ -16,7 +16,7 @@
   do {                                                                 \
     if (!(cond)) {                                                     \
       std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      std::fprintf(stderr, "" __VA_ARGS__);                            \
+      std::fprintf(stderr, "  " __VA_ARGS__);                          \
       std::fputc('\n', stderr);                                        \
       std::abort();                                                    \
     }                                                                  \

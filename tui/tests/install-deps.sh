@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what the tests need and is missing, from Debian's packages.
+# Installs what the tests need and is missing, from Debian's packages; with
+# `fuzz`, also clang and libFuzzer for make fuzz.
 set -euo pipefail
 
 packages=()
@@ -22,10 +23,11 @@ need openssh-client command -v ssh
 need unicode-data test -f /usr/share/unicode/UnicodeData.txt
 need python3 command -v python3
 need sudo command -v sudo
-need libbenchmark-dev test -f /usr/include/benchmark/benchmark.h
 need libvterm-dev test -f /usr/include/vterm.h
-need clang-19 command -v clang++-19
-need libclang-rt-19-dev compgen -G '/usr/lib/llvm-19/lib/clang/19/lib/linux/libclang_rt.fuzzer-*.a'
+if [ "${1:-}" = fuzz ]; then
+  need clang-19 command -v clang++-19
+  need libclang-rt-19-dev compgen -G '/usr/lib/llvm-19/lib/clang/19/lib/linux/libclang_rt.fuzzer-*.a'
+fi
 # The booted Arch stand-in of the playbook tests (systemd-nspawn is unpacked by target.sh).
 need debootstrap test -x /usr/sbin/debootstrap
 need zstd command -v zstd

@@ -28,7 +28,6 @@ run cmake --preset tsan >/dev/null
 run cmake --build --preset tsan -j "$jobs"
 run ctest --preset tsan
 run bash tests/unicode_tables_check.sh
-run bash fuzz/run.sh --once
 bash tests/playbooks/check.sh | tee "$build/playbooks.log"
 checks=$?
 
