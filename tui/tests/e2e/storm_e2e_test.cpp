@@ -10,8 +10,8 @@
 #include <iostream>
 #include <random>
 #include <string>
-#include <vector>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
