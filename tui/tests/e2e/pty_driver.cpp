@@ -307,23 +307,14 @@ bool PtyDriver::expect_screen(const std::string& text, milliseconds timeout) {
 
 PtyDriver::Activity PtyDriver::activity() const {
   if (pid_ <= 0 || slave_path_.empty()) return Activity::Unknown;
-  // Keys still queued for the program are not answered yet. Polling the
-  // terminal first moves bytes still on their way into its queue.
-  const auto keys_queued = [&] {
-    const int slave = open(slave_path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (slave < 0) return false;  // hung up: the program is ending
-    pollfd p{slave, POLLIN, 0};
-    const int queued = poll(&p, 1, 0);
-    close(slave);
-    return queued != 0;
-  };
+  // Keys still queued for the program are not answered yet.
   const MainThread t = main_thread(pid_);
   // An undumpable program hides its system call from an ordinary user: then
   // at least the keys must have been taken before its output may settle.
-  if (!t.readable) return keys_queued() ? Activity::Busy : Activity::Unknown;
+  if (!t.readable) return queued_input() > 0 ? Activity::Busy : Activity::Unknown;
   if (t.ended) return Activity::Waiting;
   if (!t.asleep || !waits_on_event(t)) return Activity::Busy;
-  if (keys_queued()) return Activity::Busy;
+  if (queued_input() > 0) return Activity::Busy;
   // The keys were read before the check above: a wait seen now began after.
   const MainThread again = main_thread(pid_);
   return again.ended || (again.asleep && waits_on_event(again)) ? Activity::Waiting : Activity::Busy;

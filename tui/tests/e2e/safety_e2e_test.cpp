@@ -147,33 +147,20 @@ TEST_F(Safety, SignalsDuringARunLeaveNoRunFileNoCoreAndNoPlaybookProcess) {
 
 // A host reached on the port its ~/.ssh/config block names, and only there:
 // the loopback sshd listens on a high port that nothing else tells Ansible.
-TEST(SafetyPort, TheHostBlocksPortIsWhereThePlaybookRuns) {
-  // An ordinary user's sshd can only log that user in, whose login shell
-  // may refuse (nobody's does): as for the other runs over the loopback sshd.
-  if (geteuid() != 0) GTEST_SKIP() << "needs root: the loopback sshd logs in only its own user otherwise";
-  if (find_on_system_path("ansible-playbook").empty()) GTEST_SKIP() << "ansible-playbook is not installed";
-  Sandbox box;
-  LoopbackSshd server(box);
-  if (!server) GTEST_SKIP() << "no sshd on loopback here: " << server.why();
-  const fs::path root = box.work / "project", reached = box.work / "reached";
-  box.dir.write_file(root / "ansible.cfg", "[defaults]\nhost_key_checking = False\n[ssh_connection]\n"
-                                           "ssh_args = -o UserKnownHostsFile=" + (box.work / "known_hosts").string() +
-                                               " -o ControlMaster=no\n");
+class SafetyPort : public LoopbackRun {};
+TEST_F(SafetyPort, TheHostBlocksPortIsWhereThePlaybookRuns) {
+  const fs::path reached = box.work / "reached";
+  ansible_cfg();
   box.dir.write_file(root / "bootstrap.yml",
                      "- hosts: workstation\n  gather_facts: false\n  tasks:\n"
                      "    - ansible.builtin.command: touch " + reached.string() + "\n");
   const fs::path wizard = box.install_wizard(root);
-  box.dir.write_file(box.home / ".ssh/config", "Host loop\n  HostName 127.0.0.1\n  Port " + server["PORT"] +
-                                                   "\n  User " + server["USER"] + "\n  IdentityFile " +
-                                                   server["KEY"] + "\n");
+  host_block("loop", "  Port " + (*server)["PORT"] + "\n");
   box.cache_clones();
-  box.link_real("git");
-  box.link_real("ansible-playbook");
-  box.set_env("ANSIBLE_LOCAL_TEMP", (box.work / "ansible-tmp").string());
 
   PtyDriver tty({wizard.string()}, box.env(), {.cols = 120, .rows = 50});
   ASSERT_TRUE(answer_setup(tty, kCommandMenu, kHostMenu));
-  ASSERT_TRUE(tty.expect_screen(server["USER"] + "@127.0.0.1"));  // the row's hint has no port
+  ASSERT_TRUE(tty.expect_screen((*server)["USER"] + "@127.0.0.1"));  // the row's hint has no port
   ASSERT_TRUE(answer_setup(tty, kHostMenu, kModeMenu, {"", "", "x", "x", "x"}));
   tty.key(PtyDriver::kEnter);
   EXPECT_TRUE(tty.expect("Tervane Hyprland installed successfully!", 120s)) << tty.dump();
@@ -204,14 +191,10 @@ TEST(InventoryWithAnsible, EveryValueIsReadBackExactlyAsChosen) {
 // the loopback sshd, reaches it. Another user has put host_vars into the
 // temporary folder (naming a program to run as ssh) and links where the log
 // goes; ANSIBLE_LOG_PATH is set but empty.
-TEST(ProxiedRun, AProxiedHostIsSetUpWithNothingPlantedReadOrWritten) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root: the loopback sshd logs in only its own user otherwise";
-  if (find_on_system_path("ansible-playbook").empty()) GTEST_SKIP() << "ansible-playbook is not installed";
-  Sandbox box;
-  LoopbackSshd server(box);
-  if (!server) GTEST_SKIP() << "no sshd on loopback here: " << server.why();
-  const fs::path root = box.work / "project", victim = box.dir.write_file("victim", "untouched\n");
-  box.dir.write_file(root / "ansible.cfg", "[ssh_connection]\nssh_args = -o ControlMaster=no\n");
+class ProxiedRun : public LoopbackRun {};
+TEST_F(ProxiedRun, AProxiedHostIsSetUpWithNothingPlantedReadOrWritten) {
+  const fs::path victim = box.dir.write_file("victim", "untouched\n");
+  ansible_cfg();
   box.dir.write_file(root / "playbooks/00-preflight.yml",
                      "- hosts: workstation\n  gather_facts: false\n  tasks:\n    - ansible.builtin.ping:\n");
   box.dir.write_file(box.tmp / "host_vars/arch.yml",
@@ -221,13 +204,9 @@ TEST(ProxiedRun, AProxiedHostIsSetUpWithNothingPlantedReadOrWritten) {
   fs::create_symlink(victim, box.work / "ansible.log");
   box.set_env("XDG_STATE_HOME", (box.work / "shared").string());
   box.set_env("ANSIBLE_LOG_PATH", "");
-  box.dir.write_file(box.home / ".ssh/config", "Host arch\n HostName 127.0.0.1\n Port 1\n User " + server["USER"] +
-                                                   "\n IdentityFile " + server["KEY"] + "\n ProxyCommand python3 " +
-                                                   TERVANE_SOURCE_DIR + "/tests/playbooks/relay.py 127.0.0.1 " +
-                                                   server["PORT"] + "\n");
+  host_block("arch", "  Port 1\n  ProxyCommand python3 " TERVANE_SOURCE_DIR "/tests/playbooks/relay.py 127.0.0.1 " +
+                        (*server)["PORT"] + "\n");
   box.cache_clones();
-  box.link_real("git");
-  box.link_real("ansible-playbook");
   PtyDriver tty({box.install_wizard(root).string()}, box.env(), {.cols = 120, .rows = 50});
   ASSERT_TRUE(answer_setup(tty, kCommandMenu, kPhaseMenu, {"", "", "", "", "", "unused", PtyDriver::kDown}));
   ASSERT_TRUE(tty.answer(kSetupPrompts[kPhaseMenu]));  // 00-preflight.yml

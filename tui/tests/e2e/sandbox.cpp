@@ -128,6 +128,27 @@ std::string LoopbackSshd::operator[](const std::string& key) const {
   return it == env_.end() ? "" : it->second;
 }
 
+void LoopbackRun::SetUp() {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root: the loopback sshd logs in only its own user otherwise";
+  if (find_on_system_path("ansible-playbook").empty()) GTEST_SKIP() << "ansible-playbook is not installed";
+  server.emplace(box);
+  if (!*server) GTEST_SKIP() << "no sshd on loopback here: " << server->why();
+  box.link_real("git");
+  box.link_real("ansible-playbook");
+  box.set_env("ANSIBLE_LOCAL_TEMP", (box.work / "ansible-tmp").string());
+}
+
+void LoopbackRun::host_block(const std::string& alias, const std::string& more) {
+  box.dir.write_file(box.home / ".ssh/config", "Host " + alias + "\n  HostName 127.0.0.1\n  User " + (*server)["USER"] +
+                                                   "\n  IdentityFile " + (*server)["KEY"] + "\n" + more);
+}
+
+void LoopbackRun::ansible_cfg(const std::string& defaults) {
+  box.dir.write_file(root / "ansible.cfg", "[defaults]\nhost_key_checking = False\n" + defaults +
+                                               "[ssh_connection]\nssh_args = -o UserKnownHostsFile=" +
+                                               (box.work / "known_hosts").string() + " -o ControlMaster=no\n");
+}
+
 RunResult Sandbox::run(const std::vector<std::string>& argv, const fs::path& cwd) const {
   RunResult result;
   std::string program = argv.at(0);

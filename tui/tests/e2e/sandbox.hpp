@@ -5,8 +5,11 @@
 #include <filesystem>
 #include <initializer_list>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "support/temp_dir.hpp"
 
@@ -85,6 +88,25 @@ class LoopbackSshd {
   std::string dir_, why_;
   bool running_ = false;
   std::map<std::string, std::string> env_;
+};
+
+/// A wizard run against the real git and ansible-playbook over a loopback
+/// sshd, the target being this machine. Skipped without root: an ordinary
+/// user's sshd logs in only that user, whose login shell may refuse, and the
+/// plays become root with sudo there.
+class LoopbackRun : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  /// ~/.ssh/config: `alias` at 127.0.0.1 as the sshd's user with its key,
+  /// then `more` (whole lines).
+  void host_block(const std::string& alias, const std::string& more = "");
+  /// The project's ansible.cfg: host keys kept apart from the user's, no SSH
+  /// master connection; `defaults` adds lines to [defaults].
+  void ansible_cfg(const std::string& defaults = "");
+
+  Sandbox box;
+  std::optional<LoopbackSshd> server;
+  const std::filesystem::path root = box.work / "project";  // the project, for box.install_wizard
 };
 
 /// The full path of `name` on the test process's own PATH, or "".

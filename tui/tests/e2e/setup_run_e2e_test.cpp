@@ -378,19 +378,10 @@ TEST_F(SetupRun, AReaderThreadThatCannotStartEndsTheRunAndStillRemovesTheFiles) 
   EXPECT_TRUE(box.run_files().empty());
 }
 
-TEST(RealAnsibleRun, UserPhaseReceivesTheAnswersOnTheTarget) {
-  // The play becomes root through sudo on the target, this machine: an
-  // ordinary user would be asked for a password there.
-  if (geteuid() != 0) GTEST_SKIP() << "needs root: the play becomes root with sudo on the loopback target";
-  if (!fs::exists("/usr/bin/ansible-playbook")) GTEST_SKIP() << "ansible-playbook is not installed";
-  Sandbox box;
-  LoopbackSshd server(box);
-  if (!server) GTEST_SKIP() << "no sshd on loopback here: " << server.why();
-  const fs::path root = box.work / "project", received = box.work / "received.txt";
-  box.dir.write_file(root / "ansible.cfg",
-                     "[defaults]\nhost_key_checking = False\nremote_port = " + server["PORT"] +
-                         "\n[ssh_connection]\nssh_args = -o UserKnownHostsFile=" +
-                         (box.work / "known_hosts").string() + " -o ControlMaster=no\n");
+class RealAnsibleRun : public LoopbackRun {};
+TEST_F(RealAnsibleRun, UserPhaseReceivesTheAnswersOnTheTarget) {
+  const fs::path received = box.work / "received.txt";
+  ansible_cfg("remote_port = " + (*server)["PORT"] + "\n");
   box.dir.write_file(root / "bootstrap.yml", "- hosts: workstation\n");
   box.dir.write_file(root / "playbooks/10-user.yml",
                      "- hosts: workstation\n"
@@ -408,14 +399,10 @@ TEST(RealAnsibleRun, UserPhaseReceivesTheAnswersOnTheTarget) {
                      "          wallpapers={{ local_wallpapers_path }}\n"
                      "          noninteractive={{ noninteractive }}\n");
   const fs::path wizard = box.install_wizard(root);
-  box.dir.write_file(box.home / ".ssh/config", "Host loop\n  HostName 127.0.0.1\n  User " + server["USER"] +
-                                                   "\n  IdentityFile " + server["KEY"] + "\n");
-  box.link_real("git");
-  box.link_real("ansible-playbook");
+  host_block("loop");
   const fs::path dots = box.bare_repo("dots", {{"install.fish", "echo hi\n"}});
   const fs::path walls = box.bare_repo("walls", {{"a.png", "png"}});
   ASSERT_FALSE(dots.empty() || walls.empty());
-  box.set_env("ANSIBLE_LOCAL_TEMP", (box.work / "ansible-tmp").string());
 
   PtyDriver tty({wizard.string()}, box.env(), {.cols = 120, .rows = 50});
   ASSERT_TRUE(tty.answer("Select a global command to continue:"));
