@@ -30,11 +30,17 @@ constexpr std::string_view kNameAlphabet =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 constexpr int kRandomChars = 6;
 constexpr int kMaxAttempts = 65536;
+constexpr char kHex[] = "0123456789abcdef";
+
+// Two lower-case hexadecimal digits of `b`.
+void append_hex(std::string& out, unsigned char b) {
+  out += kHex[b >> 4];
+  out += kHex[b & 0xf];
+}
 
 // `path` in double quotes, with quotes, backslashes and control characters
 // escaped, as the error texts show it.
 std::string quoted_path(std::string_view path) {
-  static constexpr char kHex[] = "0123456789abcdef";
   std::string out = "\"";
   for (char32_t c : unicode::to_u32(unicode::lossy(path)).value_or(U"")) {
     switch (c) {
@@ -90,7 +96,6 @@ fs::path temp_dir() {
 }
 
 void append_json_string(std::string& out, std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
   out += '"';
   for (char c : text) {
     const auto b = static_cast<unsigned char>(c);
@@ -105,8 +110,7 @@ void append_json_string(std::string& out, std::string_view text) {
       default:
         if (b < 0x20) {
           out += "\\u00";
-          out += kHex[b >> 4];
-          out += kHex[b & 0xf];
+          append_hex(out, b);
         } else {
           out += c;
         }
@@ -267,7 +271,6 @@ std::string shell_word(std::string_view text) {
 // the split takes away and the evaluation turns into the text again.
 std::string inventory_value(std::string_view text) {
   if (!needs_quoting(text)) return std::string(text);
-  static constexpr char kHex[] = "0123456789abcdef";
   std::string out = "'\"";
   for (char c : text) {
     const auto b = static_cast<unsigned char>(c);
@@ -276,8 +279,7 @@ std::string inventory_value(std::string_view text) {
       out += c;
     } else if (c == '\'' || b < 0x20 || b == 0x7f) {
       out += "\\x";
-      out += kHex[b >> 4];
-      out += kHex[b & 0xf];
+      append_hex(out, b);
     } else {
       out += c;
     }
