@@ -268,7 +268,14 @@ Result<void> run_playbook(const std::string& playbook, const std::string& invent
   if (preview) options.argv.insert(options.argv.end(), {"--check", "--diff"});
   options.cwd = project_root;
   options.env = {{"PYTHONUNBUFFERED", "1"}};
-  for (auto& added : prepare_run_log()) options.env.push_back(std::move(added));
+  RunLog log = prepare_run_log();
+  for (auto& added : log.env) options.env.push_back(std::move(added));
+  if (!log.refused_folder.empty()) {
+    std::string said;
+    append_painted(said, "Running without a log: " + unicode::lossy(log.refused_folder) +
+                   " is not a folder of yours that only you can write to.", Paint{false, kBoldYellow});
+    (void)LiveArea::standard_error().print_above(said);
+  }
   options.out = Stdio::Pipe;
   options.err = Stdio::Pipe;
 

@@ -8,9 +8,6 @@
 
 #include <cstdlib>
 
-#include "prompt/live_area.hpp"
-#include "prompt/style.hpp"
-#include "prompt/unicode.hpp"
 #include "wizard/environment.hpp"
 
 namespace {
@@ -46,29 +43,22 @@ std::optional<std::string> run_log_path() {
   return std::nullopt;
 }
 
-std::vector<std::pair<std::string, std::string>> prepare_run_log() {
-  using Env = std::vector<std::pair<std::string, std::string>>;
-  const Env no_log = {{"ANSIBLE_LOG_PATH", "/dev/null"}};
+RunLog prepare_run_log() {
+  const RunLog no_log{{{"ANSIBLE_LOG_PATH", "/dev/null"}}, {}};
   if (chosen_log() != nullptr) return {};
   // An empty ANSIBLE_LOG_PATH, passed on as it is, would name the working
   // directory as the log file and fail every run.
   const bool empty_set = std::getenv("ANSIBLE_LOG_PATH") != nullptr;
   const auto log = run_log_path();
-  if (!log) return empty_set ? no_log : Env{};
+  if (!log) return empty_set ? no_log : RunLog{};
   // Ansible writes no log into a missing folder.
   const std::string dir = log->substr(0, log->rfind('/'));
   for (std::size_t at = 1; at != std::string::npos;) {
     at = dir.find('/', at + 1);
     (void)::mkdir(dir.substr(0, at).c_str(), 0700);
   }
-  if (!private_folder(dir)) {
-    (void)LiveArea::standard_error().print_above("│  " + Style().bold().yellow().sequence() +
-                                                 "Running without a log: " + unicode::lossy(dir) +
-                                                 " is not a folder of yours that only you can write to." +
-                                                 std::string(kStyleReset) + "\n");
-    return no_log;
-  }
+  if (!private_folder(dir)) return {no_log.env, dir};
   // ansible.cfg names the default path; anything else is passed on.
   if (!xdg_state_home() && !empty_set) return {};
-  return {{"ANSIBLE_LOG_PATH", *log}};
+  return {{{"ANSIBLE_LOG_PATH", *log}}, {}};
 }

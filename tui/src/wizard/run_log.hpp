@@ -13,10 +13,14 @@
 /// (the path ansible.cfg names); nothing when the home directory is unknown.
 std::optional<std::string> run_log_path();
 
-/// Readies the log of one playbook run and returns what the child's
-/// environment needs for it. A path the user chose is left alone. Otherwise
-/// the log's folder is created (mode 0700, with any missing parent) and used
-/// only when it is a real directory of this user that nobody else may write
-/// to; if it is not, the run goes without a log (ANSIBLE_LOG_PATH=/dev/null)
-/// and one line on standard error says so.
-std::vector<std::pair<std::string, std::string>> prepare_run_log();
+struct RunLog {
+  std::vector<std::pair<std::string, std::string>> env;  // for the child's environment
+  std::string refused_folder;  // the log's folder when it cannot be used, else ""
+};
+
+/// Readies the log of one playbook run. A path the user chose is left
+/// alone. Otherwise the log's folder is created (mode 0700, with any missing
+/// parent) and used only when it is a real directory of this user that
+/// nobody else may write to; if it is not, the run goes without a log
+/// (ANSIBLE_LOG_PATH=/dev/null) and the folder is named for the caller to say so.
+RunLog prepare_run_log();
