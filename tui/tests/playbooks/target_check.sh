@@ -101,25 +101,27 @@ on() { # on NAME COMMAND: runs COMMAND as root in the container
 }
 
 # The controller's clones, as the wizard makes them: git work trees with an install.fish.
-make_clone() { # make_clone DIR FILES-IN-FOLDERS
-  local dir=$1 count=$2 i
-  mkdir -p "$dir"
-  git -C "$dir" init -q -b main
-  for ((i = 0; i < count; i++)); do
-    mkdir -p "$dir/set$((i % 10))"
-    printf 'P5\n1 1\n255\n%c' "$((i % 200 + 32))" >"$dir/set$((i % 10))/image$i.pgm"
+commit() { git -C "$1" add -A && git -C "$1" -c user.name=t -c user.email=t@localhost commit -q -m "$2"; } # DIR MESSAGE
+make_clone() { # make_clone DIR IMAGES [TEXT-FILES]
+  local dir=$1 i
+  mkdir -p "$dir" && git -C "$dir" init -q -b main
+  for ((i = 0; i < $2; i++)); do
+    mkdir -p "$dir/set$((i % 10))" && printf 'P5\n1 1\n255\n%c' "$((i % 200 + 32))" >"$dir/set$((i % 10))/image$i.pgm"
   done
-  git -C "$dir" add -A
-  git -C "$dir" -c user.name=t -c user.email=t@localhost commit -q -m initial
+  for ((i = 0; i < ${3:-0}; i++)); do
+    mkdir -p "$dir/many$((i % 20))" && echo "file $i" >"$dir/many$((i % 20))/f$i.txt"
+  done
+  commit "$dir" initial
 }
+# The root targets' clones hold 1,000 more files each.
 configs=$work/cache/configs wallpapers=$work/cache/wallpapers
-make_clone "$configs" 30
+make_clone "$configs" 30 1000
 cat >"$configs/install.fish" <<'EOF'
 # Stand-in installer: records each run.
 echo "run as "(id -un)" in "(pwd) >>$HOME/.tervane-installer-runs
 EOF
-git -C "$configs" add -A && git -C "$configs" -c user.name=t -c user.email=t@localhost commit -q -m installer
-make_clone "$wallpapers" 300
+commit "$configs" installer
+make_clone "$wallpapers" 300 1000
 
 # vars_json USER BECOME_PASSWORD HOST: the document the wizard writes.
 vars_json() {
@@ -207,17 +209,8 @@ group() {
 as_root() {
   # t4 got Python and sudo earlier, while its keyring was enough; t1 is bare.
   on t4 'cp /srv/repo/core/{python,sudo}-*.zst /tmp && pacman -U --noconfirm /tmp/*.zst >/dev/null 2>&1'
-  # The configuration and the wallpapers hold 1,000 more files each.
-  big=$work/big
-  cp -a "$configs" "$big-configs" && cp -a "$wallpapers" "$big-wallpapers"
-  for d in "$big-configs" "$big-wallpapers"; do
-    for ((i = 0; i < 1000; i++)); do
-      mkdir -p "$d/many$((i % 20))" && echo "file $i" >"$d/many$((i % 20))/f$i.txt"
-    done
-    git -C "$d" add -A && git -C "$d" -c user.name=t -c user.email=t@localhost commit -q -m many
-  done
   inventory "$work/two.ini" t1 t4
-  vars_json root "" t1 | sed -e "s|$configs|$big-configs|; s|$wallpapers|$big-wallpapers|" >"$work/t1.json"
+  vars_json root "" t1 >"$work/t1.json"
   # By hand (the README's way for several machines): the hosts come from the inventory, the
   # rest from a variables file.
   python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); [d.pop(k) for k in ("ansible_host","ansible_user","ansible_become_password")]; print(json.dumps(d))' \
@@ -232,7 +225,7 @@ as_root() {
 
   # Again on t1, as the wizard runs it. A git pull that fetched nothing rewrites files under
   # .git; that alone is no change.
-  touch "$big-configs/.git/FETCH_HEAD" "$big-configs/.git/index"
+  touch "$configs/.git/FETCH_HEAD" "$configs/.git/index"
   inventory "$work/t1.ini" t1
   playbook root-2 "$work/t1.ini" "$work/t1.json" bootstrap.yml
   p=; add "$(problems_of_second_run root-2)"
@@ -285,9 +278,9 @@ transfer_times() { # LABEL: the two transfers' seconds
   awk -F'|' '$1 == "TIME" && $3 ~ /^common : (Pack|Read the packing|Warn about|Make a private|Send the|Compare the|Unpack the|Remove the archive)/ {t[$2] += $4}
     END {for (p in t) printf "%s %.1f s; ", p, t[p]}' "$work/$1.summary"
 }
-echo "one more" >>"$big-configs/many3/f3.txt" && echo "one more" >>"$big-wallpapers/many4/f4.txt"
+echo "one more" >>"$configs/many3/f3.txt" && echo "one more" >>"$wallpapers/many4/f4.txt"
 # What is sent is what git tracks at the checked-out commit.
-for d in "$big-configs" "$big-wallpapers"; do git -C "$d" -c user.name=t -c user.email=t@localhost commit -qam more; done
+commit "$configs" more && commit "$wallpapers" more
 playbook big-4 "$work/t1.ini" "$work/t1.json" playbooks/60-tervane.yml playbooks/70-desktop-apps.yml
 p=; add "$(problems_of_first_run big-4)"
 grep -q '^PLAY|60-tervane|t1|.* changed=0 ' "$work/big-4.summary" && add "a changed configuration reported no change"
@@ -322,7 +315,7 @@ real_controller() {
   (umask 077 && make_clone "$work/u-configs" 30 && make_clone "$work/u-walls" 300)
   (cd "$work/u-configs" && cp "$configs/install.fish" . && echo secret.env >.gitignore && echo S=1 >secret.env &&
     echo shared >shared.conf && chmod 666 shared.conf && ln -s ../../../../../etc escape && ln -s set0 theme &&
-    git add -A && git -c user.name=t -c user.email=t@localhost commit -qm tree)
+    commit . tree)
   printf 'wifi_networks:\n  - ssid: Home\n    psk: correct horse\n' >"$work/wifi.yml"
   vars_json admin "adm1n pass" t5 >"$work/t5-wizard.json"
   python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); del d["ansible_ssh_private_key_file"]
