@@ -1,30 +1,24 @@
-// replay_main.cpp: runs a fuzz target once over every input in the folders it
-// is given, as libFuzzer does with -runs=0, but without libFuzzer: the tests
-// replay the corpora in their own sanitized build. `make fuzz` links the
-// targets with libFuzzer to search for new inputs.
-#include <algorithm>
+// replay_main.cpp: a fuzz target once over every input in the folders given,
+// as libFuzzer's -runs=0 does, for the tests' own sanitized build; `make fuzz`
+// links the targets with libFuzzer to search further.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <set>
 #include <string>
-#include <vector>
+
+#include "support/temp_dir.hpp"  // read_file
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
 int main(int argc, char** argv) {
   std::size_t inputs = 0;
   for (int i = 1; i < argc; ++i) {
-    std::vector<std::filesystem::path> files;
-    for (const auto& entry : std::filesystem::directory_iterator(argv[i]))
-      if (entry.is_regular_file()) files.push_back(entry.path());
-    std::sort(files.begin(), files.end());
+    std::set<std::filesystem::path> files;  // in order
+    for (const auto& entry : std::filesystem::directory_iterator(argv[i])) files.insert(entry.path());
     for (const auto& file : files) {
-      std::ifstream in(file, std::ios::binary);
-      const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-      // Named first, so that a sanitizer's report follows the input that caused it.
-      std::fprintf(stderr, "%s\n", file.c_str());
+      const std::string bytes = read_file(file);
+      std::fprintf(stderr, "%s\n", file.c_str());  // before a sanitizer's report on it
       LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
       ++inputs;
     }

@@ -454,3 +454,8 @@ bool answer_setup(PtyDriver& tty, SetupPrompt from, SetupPrompt to, const std::v
   }
   return tty.expect_screen(kSetupPrompts[to]);
 }
+
+bool answer_clone_urls(PtyDriver& tty, const std::filesystem::path& dots, const std::filesystem::path& walls) {
+  return tty.answer(kSetupPrompts[kHostMenu]) && tty.answer("Tervane Dots Configs Git URL:", dots.string()) &&
+         tty.answer("Tervane Wallpapers Git URL:", walls.string());
+}

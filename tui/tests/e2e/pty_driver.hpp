@@ -6,6 +6,7 @@
 #include <termios.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
@@ -129,3 +130,5 @@ extern const char* const kSetupPrompts[];
 /// screen, still to be expect()ed; false, with a test failure, when a prompt
 /// does not come.
 bool answer_setup(PtyDriver& tty, SetupPrompt from, SetupPrompt to, const std::vector<std::string>& answers = {});
+/// At the host menu of a first run: its first host, then the two clone URLs.
+bool answer_clone_urls(PtyDriver& tty, const std::filesystem::path& dots, const std::filesystem::path& walls);

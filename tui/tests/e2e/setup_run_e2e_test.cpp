@@ -405,10 +405,7 @@ TEST_F(RealAnsibleRun, UserPhaseReceivesTheAnswersOnTheTarget) {
   ASSERT_FALSE(dots.empty() || walls.empty());
 
   PtyDriver tty({wizard.string()}, box.env(), {.cols = 120, .rows = 50});
-  ASSERT_TRUE(tty.answer("Select a global command to continue:"));
-  ASSERT_TRUE(tty.answer("Select target Arch workstation from SSH Config:"));
-  ASSERT_TRUE(tty.answer("Tervane Dots Configs Git URL:", dots.string()));
-  ASSERT_TRUE(tty.answer("Tervane Wallpapers Git URL:", walls.string()));
+  ASSERT_TRUE(answer_setup(tty, kCommandMenu, kHostMenu) && answer_clone_urls(tty, dots, walls));
   ASSERT_TRUE(tty.expect_screen(kSetupPrompts[kUserPrompt], 30s));  // after the clones
   ASSERT_TRUE(answer_setup(tty, kUserPrompt, kPhaseMenu, {"maria", "s3cr\"t", "unused", PtyDriver::kDown}));
   pick_phase(tty, 2);

@@ -46,19 +46,12 @@ class TargetRun : public ::testing::Test {
   /// The wizard up to the execution-mode question, the target chosen from
   /// ~/.ssh/config and the account answers given.
   void answer_up_to_mode(PtyDriver& tty, bool first) {
-    ASSERT_TRUE(tty.answer("Select a global command to continue:"));
-    ASSERT_TRUE(tty.answer("Select target Arch workstation from SSH Config:"));
-    if (first) {
-      ASSERT_TRUE(tty.answer("Tervane Dots Configs Git URL:", dots.string()));
-      ASSERT_TRUE(tty.answer("Tervane Wallpapers Git URL:", walls.string()));
-    } else {
-      ASSERT_TRUE(tty.answer("Cached repositories detected locally:"));
-    }
-    ASSERT_TRUE(tty.expect_screen("Target username to create/setup on Arch:", 60s));
-    ASSERT_TRUE(tty.answer("Target username to create/setup on Arch:", "maria"));
-    ASSERT_TRUE(tty.answer("Target user password:", "s3cret pass"));
-    ASSERT_TRUE(tty.answer("Remote administrator sudo password (to become root):", "not needed as root"));
-    ASSERT_TRUE(tty.expect("Choose execution mode:"));
+    if (first)
+      ASSERT_TRUE(answer_setup(tty, kCommandMenu, kHostMenu) && answer_clone_urls(tty, dots, walls));
+    else
+      ASSERT_TRUE(answer_setup(tty, kCommandMenu, kCacheMenu) && tty.answer(kSetupPrompts[kCacheMenu]));
+    ASSERT_TRUE(tty.expect_screen(kSetupPrompts[kUserPrompt], 60s));
+    ASSERT_TRUE(answer_setup(tty, kUserPrompt, kModeMenu, {"maria", "s3cret pass", "not needed as root"}));
     tty.settle();
   }
 
