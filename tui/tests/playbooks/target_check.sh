@@ -213,8 +213,7 @@ as_root() {
   vars_json root "" t1 >"$work/t1.json"
   # By hand (the README's way for several machines): the hosts come from the inventory, the
   # rest from a variables file.
-  python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); [d.pop(k) for k in ("ansible_host","ansible_user","ansible_become_password")]; print(json.dumps(d))' \
-    "$work/t1.json" >"$work/two.json"
+  sed -E 's/"ansible_(become_password|host|user)":"[^"]*",//g' "$work/t1.json" >"$work/two.json"
   playbook root-1 "$work/two.ini" "$work/two.json" bootstrap.yml
   echo "${last_seconds%.*}" >"$work/two-targets.seconds"
   p=; add "$(problems_of_first_run root-1)"
@@ -317,10 +316,8 @@ real_controller() {
     echo shared >shared.conf && chmod 666 shared.conf && ln -s ../../../../../etc escape && ln -s set0 theme &&
     commit . tree)
   printf 'wifi_networks:\n  - ssid: Home\n    psk: correct horse\n' >"$work/wifi.yml"
-  vars_json admin "adm1n pass" t5 >"$work/t5-wizard.json"
-  python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); del d["ansible_ssh_private_key_file"]
-d.update(local_tervane_path=sys.argv[2], local_wallpapers_path=sys.argv[3], network_wifi_file=sys.argv[4])
-print(json.dumps(d))' "$work/t5-wizard.json" "$work/u-configs" "$work/u-walls" "$work/wifi.yml" >"$work/t5.json"
+  configs=$work/u-configs wallpapers=$work/u-walls vars_json admin "adm1n pass" t5 |
+    sed "s|\"ansible_ssh_private_key_file\":\"[^\"]*\",||; s|}\$|,\"network_wifi_file\":\"$work/wifi.yml\"}|" >"$work/t5.json"
   # In the foreground, so that it ends with this group.
   ssh-agent -D -a "$work/agent.sock" >/dev/null & agent_pid=$!
   trap 'kill $agent_pid' EXIT
